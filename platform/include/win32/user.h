@@ -1,0 +1,4 @@
+// Win32 user functions of the platform layer.
+#pragma once
+
+#include "win32/types.h"

@@ -1,0 +1,44 @@
+#include "internal/machine_root.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace kolm::platform {
+
+namespace {
+
+void make_dirs(const std::filesystem::path& p, unsigned mode)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(p, ec))
+        return;
+    if (p.has_parent_path() && p.parent_path() != p)
+        make_dirs(p.parent_path(), 0755);
+    // NOTE: mkdir, not create_directories, so the mode is set at creation
+    // and a mailbox folder is never briefly readable by others.
+    ::mkdir(p.c_str(), static_cast<mode_t>(mode));
+}
+
+} // namespace
+
+std::filesystem::path machine_root()
+{
+    std::filesystem::path root;
+    if (const char* env = std::getenv("KOLM_ROOT"); env && *env) {
+        root = env;
+    } else {
+        const char* home = std::getenv("HOME");
+        root = std::filesystem::path(home && *home ? home : "/tmp") / ".local/share/tarvizone";
+    }
+    make_dirs(root, 0700);
+    return root;
+}
+
+std::filesystem::path machine_dir(std::string_view name, unsigned mode)
+{
+    auto dir = machine_root() / std::filesystem::path(name);
+    make_dirs(dir, mode);
+    return dir;
+}
+
+} // namespace kolm::platform

@@ -1,0 +1,68 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <unistd.h>
+#include <sys/wait.h>
+
+namespace kolm::test {
+
+TempRoot::TempRoot()
+{
+    char tmpl[] = "/tmp/kolm-test-XXXXXX";
+    const char* made = ::mkdtemp(tmpl);
+    if (!made)
+        throw std::runtime_error("mkdtemp failed");
+    m_path = made;
+    if (const char* old = std::getenv("KOLM_ROOT")) {
+        m_old = old;
+        m_had_old = true;
+    }
+    ::setenv("KOLM_ROOT", m_path.c_str(), 1);
+}
+
+TempRoot::~TempRoot()
+{
+    if (m_had_old)
+        ::setenv("KOLM_ROOT", m_old.c_str(), 1);
+    else
+        ::unsetenv("KOLM_ROOT");
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+bool wait_until(const std::function<bool()>& pred, std::chrono::milliseconds bound)
+{
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::filesystem::path bin_path(const std::string& name)
+{
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return self.parent_path() / name;
+}
+
+CommandResult run_command(const std::string& cmdline)
+{
+    CommandResult r;
+    FILE* p = ::popen(cmdline.c_str(), "r");
+    if (!p)
+        return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+} // namespace kolm::test

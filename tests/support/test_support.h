@@ -1,0 +1,54 @@
+// Shared test helpers: every test runs in a fresh machine root of its own.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace kolm::test {
+
+// A fresh temporary machine root, set as KOLM_ROOT for the life of the
+// object and removed afterwards.
+class TempRoot {
+public:
+    TempRoot();
+    ~TempRoot();
+    TempRoot(const TempRoot&) = delete;
+    TempRoot& operator=(const TempRoot&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+    std::string m_old;
+    bool m_had_old = false;
+};
+
+// Fixture base: a fresh machine root for each test.
+class RootedTest : public ::testing::Test {
+protected:
+    TempRoot root;
+};
+
+// Waits until pred() is true, checking on each change the caller signals
+// through poll_interval-free waiting is not possible for every condition, so
+// this helper re-checks every millisecond up to the bound. Use it only for
+// conditions that have no event of their own (a file appearing, a process
+// exiting).
+bool wait_until(const std::function<bool()>& pred,
+                std::chrono::milliseconds bound = std::chrono::seconds(10));
+
+// Path of a built binary (build/bin/NAME), found next to the test binary.
+std::filesystem::path bin_path(const std::string& name);
+
+// Runs a command line through /bin/sh, returning its exit status and what it
+// wrote on standard output.
+struct CommandResult {
+    int status = -1;
+    std::string out;
+};
+CommandResult run_command(const std::string& cmdline);
+
+} // namespace kolm::test
