@@ -159,3 +159,34 @@ inline H DwordToHandle(DWORD v)
 #define ERROR_WINDOW_OF_OTHER_THREAD 1408L
 #define ERROR_NO_SYSTEM_RESOURCES 1450L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+
+// Security and time structures shared by the kernel and registry areas.
+// The layer has no security model beyond access masks on handles, so a
+// SECURITY_ATTRIBUTES is accepted and its descriptor ignored.
+typedef DWORD ACCESS_MASK;
+typedef ACCESS_MASK REGSAM;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// 100-nanosecond intervals since 1 January 1601 (UTC), low part first.
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+#define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000L
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define STANDARD_RIGHTS_ALL 0x001F0000L
+#define MAXIMUM_ALLOWED 0x02000000L
+#define ERROR_BAD_PATHNAME 161L
