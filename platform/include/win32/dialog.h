@@ -1,0 +1,166 @@
+// Dialogs, controls and message boxes of the platform layer.
+//
+// Dialog templates are data in each program's resource file, in dialog units
+// (x, y, cx, cy), registered with RegisterDialogResources at start-up; the
+// dialog functions find them by resource id (MAKEINTRESOURCE) or by name.
+#pragma once
+
+#include "win32/types.h"
+
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#define MAKEINTRESOURCE MAKEINTRESOURCEA
+#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+
+// One control of a dialog template.
+typedef struct DLGITEM_DATA {
+    const char* className; // "BUTTON", "STATIC", "EDIT", "LISTBOX"
+    const char* text;
+    DWORD style;           // WS_* | control styles
+    short x, y, cx, cy;    // dialog units
+    int id;                // control id; -1 for a static without one
+    DWORD exStyle;
+} DLGITEM_DATA;
+
+// One dialog template (a resource of the program).
+typedef struct DLGTEMPLATE_DATA {
+    WORD resourceId;       // found by MAKEINTRESOURCE(resourceId) when non-zero
+    const char* resourceName; // or by this name (case-insensitive) when non-null
+    DWORD style;           // WS_* | DS_*
+    DWORD exStyle;
+    short x, y, cx, cy;    // dialog units
+    const char* caption;
+    const char* fontName;  // e.g. "MS Sans Serif"
+    WORD pointSize;
+    const DLGITEM_DATA* items;
+    int itemCount;
+} DLGTEMPLATE_DATA;
+
+// Makes a program's dialog templates known to the dialog functions. Called
+// once at start-up by the program's resource file.
+void RegisterDialogResources(const DLGTEMPLATE_DATA* templates, int count);
+
+// Dialog styles.
+#define DS_ABSALIGN 0x01
+#define DS_SYSMODAL 0x02
+#define DS_LOCALEDIT 0x20
+#define DS_SETFONT 0x40
+#define DS_MODALFRAME 0x80
+#define DS_NOIDLEMSG 0x100
+#define DS_SETFOREGROUND 0x200
+#define DS_CENTER 0x0800
+
+// Dialog window longs.
+#define DWL_MSGRESULT 0
+#define DWL_DLGPROC 4
+#define DWL_USER 8
+
+HWND CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                        LPARAM dwInitParam);
+INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                        LPARAM dwInitParam);
+BOOL EndDialog(HWND hDlg, INT_PTR nResult);
+HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
+BOOL SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
+UINT GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax);
+LRESULT SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL IsDialogMessageA(HWND hDlg, struct tagMSG* lpMsg);
+
+// Message boxes.
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
+#define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONASTERISK 0x00000040L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_DEFBUTTON1 0x00000000L
+#define MB_DEFBUTTON2 0x00000100L
+#define MB_DEFBUTTON3 0x00000200L
+#define MB_APPLMODAL 0x00000000L
+#define MB_SYSTEMMODAL 0x00001000L
+#define MB_TASKMODAL 0x00002000L
+#define MB_SETFOREGROUND 0x00010000L
+#define MB_TOPMOST 0x00040000L
+
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
+// Control class styles.
+#define BS_PUSHBUTTON 0x00000000L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define BS_CHECKBOX 0x00000002L
+#define BS_AUTOCHECKBOX 0x00000003L
+#define BS_RADIOBUTTON 0x00000004L
+#define BS_GROUPBOX 0x00000007L
+#define BS_AUTORADIOBUTTON 0x00000009L
+#define SS_LEFT 0x00000000L
+#define SS_CENTER 0x00000001L
+#define SS_RIGHT 0x00000002L
+#define SS_NOPREFIX 0x00000080L
+#define ES_LEFT 0x0000L
+#define ES_MULTILINE 0x0004L
+#define ES_AUTOVSCROLL 0x0040L
+#define ES_AUTOHSCROLL 0x0080L
+#define ES_READONLY 0x0800L
+#define LBS_NOTIFY 0x0001L
+#define LBS_SORT 0x0002L
+#define LBS_MULTIPLESEL 0x0008L
+#define LBS_NOINTEGRALHEIGHT 0x0100L
+#define LBS_EXTENDEDSEL 0x0800L
+#define LBS_STANDARD 0x00A00003L
+
+// Notifications carried in the high word of WM_COMMAND's wParam.
+#define BN_CLICKED 0
+#define EN_CHANGE 0x0300
+#define LBN_ERRSPACE (-2)
+#define LBN_SELCHANGE 1
+#define LBN_DBLCLK 2
+#define LBN_SELCANCEL 3
+#define LBN_SETFOCUS 4
+#define LBN_KILLFOCUS 5
+
+// Button messages.
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BM_GETSTATE 0x00F2
+#define BM_SETSTATE 0x00F3
+#define BM_SETSTYLE 0x00F4
+#define BM_CLICK 0x00F5
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
+
+// List box messages and results.
+#define LB_ADDSTRING 0x0180
+#define LB_INSERTSTRING 0x0181
+#define LB_DELETESTRING 0x0182
+#define LB_RESETCONTENT 0x0184
+#define LB_SETSEL 0x0185
+#define LB_SETCURSEL 0x0186
+#define LB_GETSEL 0x0187
+#define LB_GETCURSEL 0x0188
+#define LB_GETTEXT 0x0189
+#define LB_GETTEXTLEN 0x018A
+#define LB_GETCOUNT 0x018B
+#define LB_FINDSTRING 0x018F
+#define LB_GETSELCOUNT 0x0190
+#define LB_GETSELITEMS 0x0191
+#define LB_FINDSTRINGEXACT 0x01A2
+#define LB_OKAY 0
+#define LB_ERR (-1)
+#define LB_ERRSPACE (-2)

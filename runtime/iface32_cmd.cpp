@@ -1,0 +1,141 @@
+// The driver command service: the event path (ServiceThread) and the window
+// path (doVxDCmd), leading to the same connect, disconnect, DTR and flush
+// steps.
+#include <atomic>
+
+#include "data.h"
+#include "iface32.h"
+#include "mydebug.h"
+#include "netstuff.h"
+
+signed char sockState = 0;
+
+namespace {
+
+signed char load_sock_state()
+{
+    return std::atomic_ref<signed char>(sockState).load();
+}
+
+void store_sock_state(signed char v)
+{
+    std::atomic_ref<signed char>(sockState).store(v);
+}
+
+// Opens and registers with the driver; shows why when that fails.
+// Returns 0 on success, else InitVxD's result.
+int open_driver()
+{
+    const int r = InitVxD();
+    if (r == 1)
+        MessageBoxA(myhWnd, "No VxD found from kolm32!", "ERROR", MB_OK);
+    else if (r == 2)
+        MessageBoxA(myhWnd, "Failed to register callback to kolm32", "ERROR", MB_OK);
+    else
+        dprintf("Successfully initted VxD");
+    return r;
+}
+
+// Returns the result of the last connection-manager call, -1 when none.
+int connect_sequence(signed char port)
+{
+    int result = -1;
+    initQueues();
+    if (load_sock_state() == 0) {
+        result = inicom_95(port);
+        if (result == 0)
+            store_sock_state(1);
+    }
+    if (load_sock_state() == 1) {
+        result = conn_95(port);
+        if (result == 0) {
+            store_sock_state(2);
+            if (AppToVxDR3) {
+                dprintf("kolm32: setting event %x\n", HandleToDword(AppToVxDR3));
+                SetEvent(AppToVxDR3);
+            }
+            VxDSubf(port, SUBF_CONNECTED);
+            return result;
+        }
+    }
+    VxDSubf(port, SUBF_CONNECT_FAILED);
+    return result;
+}
+
+int disconnect_sequence(signed char port)
+{
+    int result = -1;
+    if (load_sock_state() == 2) {
+        store_sock_state(0);
+        result = disconn_95(port);
+    }
+    initQueues();
+    return result;
+}
+
+int dtr_sequence(signed char port)
+{
+    if (load_sock_state() != 2)
+        return -1;
+    store_sock_state(0);
+    const int result = disconn_95(port);
+    VxDClose(0, 0);
+    return result;
+}
+
+} // namespace
+
+DWORD WINAPI ServiceThread(LPVOID CmdEvent)
+{
+    HANDLE cmdEvent = static_cast<HANDLE>(CmdEvent);
+    for (;;) {
+        dprintf("kolm32: ServiceThread going to wait\n");
+        WaitForSingleObject(cmdEvent, INFINITE);
+        if (hDevice == 0 && open_driver() != 0)
+            return 0;
+        const DWORD bits = VxDSubf(0, SUBF_GET_COMMANDS);
+        dprintf("kolm32: thread got signalled for cmd %x\n", bits);
+        if (bits & (1u << CMD_PREP))
+            connect_sequence(0);
+        if (bits & (1u << CMD_DISC)) {
+            disconnect_sequence(0);
+            VxDSubf(0, SUBF_DISC_DONE);
+        }
+        if (bits & (1u << CMD_DTR_LOW))
+            dtr_sequence(0);
+        if (bits & (1u << CMD_FLUSH_TO_NET)) {
+            flushQueue(&toNetQ);
+            dprintf("kolm32: flush toNetQ\n");
+        }
+        if (bits & (1u << CMD_FLUSH_FROM_NET)) {
+            flushQueue(&fromNetQ);
+            dprintf("kolm32: flush fromNetQ\n");
+        }
+    }
+}
+
+int doVxDCmd(LONG func)
+{
+    const signed char port = static_cast<signed char>((func >> 8) & 0xFF);
+    const int code = func & 0xFF;
+    dprintf("kolm32: doVxDCmd %s on port %d\n", code < 8 ? vfunc[code] : "?", port);
+    switch (code) {
+    case CMD_PREP:
+        if (hDevice == 0 && open_driver() != 0)
+            return 0;
+        return connect_sequence(port);
+    case CMD_DISC:
+        return disconnect_sequence(port);
+    case CMD_FLUSH_TO_NET:
+        flushQueue(&toNetQ);
+        dprintf("kolm32: flush toNetQ\n");
+        return -1;
+    case CMD_FLUSH_FROM_NET:
+        flushQueue(&fromNetQ);
+        dprintf("kolm32: flush fromNetQ\n");
+        return -1;
+    case CMD_DTR_LOW:
+        return dtr_sequence(port);
+    }
+    return -1;
+}
