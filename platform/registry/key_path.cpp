@@ -1,0 +1,33 @@
+#include "registry/key_path.h"
+
+namespace kolm::platform {
+
+std::string fold_name(std::string_view name)
+{
+    std::string out(name);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+LONG split_key_path(std::string_view path, std::vector<std::string>& out)
+{
+    out.clear();
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (end > pos) {
+            if (end - pos > k_max_key_name || out.size() >= k_max_key_depth)
+                return ERROR_INVALID_PARAMETER;
+            out.emplace_back(path.substr(pos, end - pos));
+        }
+        pos = end + 1;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace kolm::platform

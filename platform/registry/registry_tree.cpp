@@ -1,0 +1,40 @@
+#include "registry/registry_tree.h"
+
+#include "registry/key_handles.h"
+#include "registry/key_path.h"
+
+namespace kolm::platform {
+
+std::string_view hive_name(Hive hive)
+{
+    return hive == Hive::LocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_DYN_DATA";
+}
+
+LONG read_registry_tree(Hive hive, std::string_view path, RegKeyNode& out, std::string* stored_path)
+{
+    std::vector<std::string> components;
+    if (const LONG st = split_key_path(path, components); st != ERROR_SUCCESS)
+        return st;
+    auto store = current_store();
+    if (!store.ok())
+        return store.status();
+    const KeyId root = hive == Hive::LocalMachine ? RegistryStore::k_local_machine
+                                                  : RegistryStore::k_dyn_data;
+    std::string stored;
+    const LONG st = store.value()->read_tree(root, components, out, stored);
+    if (st == ERROR_SUCCESS && components.empty())
+        out.name = hive_name(hive);
+    if (st == ERROR_SUCCESS && stored_path)
+        *stored_path = stored;
+    return st;
+}
+
+LONG apply_registry_edits(std::span<const RegEdit> edits, size_t* failed_index)
+{
+    auto store = current_store();
+    if (!store.ok())
+        return store.status();
+    return store.value()->apply_edits(edits, failed_index);
+}
+
+} // namespace kolm::platform
