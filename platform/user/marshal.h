@@ -1,0 +1,51 @@
+// How a message's parameters travel to a window of another process.
+//
+// Numbers travel as they are. Messages whose lParam points at text or at a
+// buffer are marshalled: the text is copied into the target process and
+// lParam points at the copy for the duration of the call; an output buffer
+// is made in the target process and what the window wrote comes back into
+// the sender's buffer. Messages whose pointers we do not marshal are
+// refused rather than delivered with a pointer that means nothing in the
+// target (or that would crash it).
+//
+// One table row per message: adding a control's messages is one row each.
+#pragma once
+
+#include "win32.h"
+
+#include <cstddef>
+
+namespace kolm::platform {
+
+enum class ParamIn : unsigned char {
+    Number,         // wParam and lParam are numbers
+    Text,           // lParam: NUL-terminated text (NULL allowed)
+    NullOnly,       // pointers allowed only when both are 0
+    Refused,        // carries pointers we do not marshal
+};
+
+enum class ParamOut : unsigned char {
+    None,
+    TextBuffer,     // lParam: char buffer of wParam bytes
+    TextSizedBy,    // lParam: char buffer sized by `size_message` (+1 for the NUL)
+    IntArray,       // lParam: int array of wParam entries
+};
+
+struct MarshalRule {
+    UINT message;
+    ParamIn in;
+    ParamOut out;
+    UINT size_message; // for TextSizedBy: message whose result is the text length
+};
+
+// The rule for a message; messages without a row are numbers, except that
+// a sender may pass text to a private message (WM_USER and above).
+MarshalRule marshal_rule(UINT message);
+
+// Whether a message can be posted at all (no pointer travels with it).
+bool postable(UINT message);
+
+// Largest text or buffer carried either way (bytes, NUL included).
+constexpr size_t max_marshalled_bytes = 64 * 1024;
+
+} // namespace kolm::platform
