@@ -1,0 +1,111 @@
+// The two pump threads of a connection: application output from the driver
+// to the network, and network input to the driver.
+#include "data.h"
+#include "iface32.h"
+#include "mydebug.h"
+#include "netstuff.h"
+
+namespace {
+
+// Blocks until the socket can take more bytes.
+void wait_writable(SOCKET s)
+{
+    fd_set wr;
+    FD_ZERO(&wr);
+    FD_SET(s, &wr);
+    if (select(1, nullptr, &wr, nullptr, nullptr) != 0 && FD_ISSET(s, &wr))
+        dprintf("kolm32: select worked\r\n");
+    else
+        dprintf("kolm32: select failed\r\n");
+}
+
+// A failed transfer ends the connection towards the driver and the user,
+// unless the runtime is itself taking the connection down: then the failure
+// is the runtime's own close, not one from the network side.
+void report_close()
+{
+    if (online())
+        VxDClose(0, 0);
+}
+
+} // namespace
+
+void VxDToNet(signed char portNumber, int* status)
+{
+    if (portNumber < 0 || port_state() != PORT_CONNECTED)
+        return;
+    int nread, nwrite;
+    do {
+        dprintf("kolm32: V2N loop\r\n");
+        nread = 0;
+        if (toNetQ.count < toNetQ.size - 1) {
+            dprintf("kolm32: read from VxD\r\n");
+            nread = ReadVxD(portNumber, toNetBf, &toNetQ);
+        } else {
+            dprintf("kolm32: toNetQ full\r\n");
+        }
+        for (;;) {
+            nwrite = 0;
+            if (toNetQ.count == 0)
+                break;
+            dprintf("kolm32: write to net\r\n");
+            nwrite = xferToNet_95(port_socket(), toNetBf, &toNetQ, status);
+            if (*status != WSAEWOULDBLOCK)
+                break;
+            dprintf("kolm32: got bogus WouldBlock on write\r\n");
+            wait_writable(port_socket());
+            *status = 0;
+        }
+    } while (nread != 0 || nwrite != 0);
+    dprintf("kolm32: out of loop\r\n");
+}
+
+DWORD WINAPI VxDToNetThread(LPVOID dummy)
+{
+    (void)dummy;
+    for (;;) {
+        WaitForSingleObject(VxDToNetEventR3, INFINITE);
+        dprintf("kolm32: readEvent\r\n");
+        int status = 0;
+        VxDToNet(0, &status);
+        if (status != 0 && status != WSAEWOULDBLOCK) {
+            dprintf("kolm32: socket write error %d - closing\r\n", status);
+            report_close();
+            break;
+        }
+        if (!online()) {
+            dprintf("kolm32: (V2NThread) redir offline\r\n");
+            break;
+        }
+    }
+    dprintf("kolm32: VxDToNetThread exiting\r\n");
+    return 0;
+}
+
+DWORD WINAPI NetToVxDThread(LPVOID dummy)
+{
+    (void)dummy;
+    for (;;) {
+        int status = 0;
+        xferFromNet_95(port_socket(), fromNetBf, &fromNetQ, &status);
+        if (status != 0) {
+            dprintf("kolm32: socket read error %d - closing\r\n", status);
+            report_close();
+            break;
+        }
+        if (!online()) {
+            dprintf("kolm32: (N2VThread) redir offline\r\n");
+            break;
+        }
+        if (fromNetQ.count == 0)
+            continue;
+        WriteVxD(0, fromNetBf, &fromNetQ);
+        dprintf("NetToVxD after write: cnt = %d\n", fromNetQ.count);
+        if (fromNetQ.count == 0)
+            continue;
+        WaitForSingleObject(NetToVxDEventR3, INFINITE);
+        dprintf("kolm32: writeEvent\r\n");
+    }
+    dprintf("kolm32: NetToVxdThread exiting\r\n");
+    return 0;
+}
