@@ -28,6 +28,28 @@ void report_close()
         VxDClose(0, 0);
 }
 
+// Hands fromNetQ to the driver until it is empty. Returns false when the
+// connection went offline while the driver could take nothing.
+// NOTE: what the driver could not take yet is offered again as soon as it
+// signals, before the next receive: otherwise the tail of a transfer would
+// wait in the ring until the far end sent more.
+bool deliver_queued()
+{
+    while (fromNetQ.count != 0) {
+        WriteVxD(0, fromNetBf, &fromNetQ);
+        dprintf("NetToVxD after write: cnt = %d\n", fromNetQ.count);
+        if (fromNetQ.count == 0)
+            break;
+        WaitForSingleObject(NetToVxDEventR3, INFINITE);
+        dprintf("kolm32: writeEvent\r\n");
+        if (!online()) {
+            dprintf("kolm32: (N2VThread) redir offline\r\n");
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 void VxDToNet(signed char portNumber, int* status)
@@ -97,14 +119,8 @@ DWORD WINAPI NetToVxDThread(LPVOID dummy)
             dprintf("kolm32: (N2VThread) redir offline\r\n");
             break;
         }
-        if (fromNetQ.count == 0)
-            continue;
-        WriteVxD(0, fromNetBf, &fromNetQ);
-        dprintf("NetToVxD after write: cnt = %d\n", fromNetQ.count);
-        if (fromNetQ.count == 0)
-            continue;
-        WaitForSingleObject(NetToVxDEventR3, INFINITE);
-        dprintf("kolm32: writeEvent\r\n");
+        if (!deliver_queued())
+            break;
     }
     dprintf("kolm32: NetToVxdThread exiting\r\n");
     return 0;

@@ -1,0 +1,116 @@
+// The port driver behind "\\.\KOLMVX.VXD": the driver side of the contract
+// with the runtime (registration, the two byte rings, sub-functions,
+// command bits, the four events, the published registry values, and the
+// WM_COMMAND path), independent of what plays the application's part.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kernel/device.h"
+#include "kolmvx.h"
+
+namespace kolm::platform::portdrv {
+
+// The application's side of the port, as the driver sees it. Both calls are
+// made inside the runtime's DIOC_READ / DIOC_WRITE and must not block.
+class AppSide {
+public:
+    virtual ~AppSide() = default;
+    // Copies up to `max` bytes of waiting application output into `dst`.
+    virtual size_t take_output(char* dst, size_t max) = 0;
+    // Offers bytes from the network to the application; returns how many it
+    // took now. The rest stays queued in the runtime's ring.
+    virtual size_t give_input(const char* src, size_t len) = 0;
+    // Bracket one DIOC_WRITE: `left` is what stayed in the ring.
+    virtual void write_begin() {}
+    virtual void write_done(size_t taken, size_t left) { (void)taken, (void)left; }
+    // The runtime's answers and notices (SUBF_*).
+    virtual void on_subfunction(int subf) { (void)subf; }
+};
+
+// One call the runtime made on the driver.
+struct DriverCall {
+    DWORD code = 0;
+    int port = 0;
+    int subfunction = 0; // DIOC_SUBF only
+    DWORD result = 0;    // returned-byte count, or the output word of DIOC_SUBF
+    bool ok = true;
+};
+
+enum class CommandPath { Event, Window };
+
+struct DriverOptions {
+    CommandPath path = CommandPath::Event;
+    bool refuse_register = false; // answer DIOC_REGISTER with a failure
+    bool record_calls = false;    // keep every call for calls() (tests)
+};
+
+class PortDriver {
+public:
+    PortDriver(std::shared_ptr<AppSide> app, DriverOptions options = {});
+
+    // DeviceIoControl on an open handle of the driver.
+    Result<DWORD> ioctl(DWORD code, const void* in, DWORD in_len, void* out, DWORD out_len);
+
+    // The application did something: the command is handed to the runtime,
+    // as a bit behind the command event or as a WM_COMMAND to its window.
+    // Before registration the event and the window are found through the
+    // "Event" and "HWND" values the runtime published.
+    void raise_command(int code, int port = 0);
+    // Application output is waiting: wakes the runtime's driver-to-network
+    // pump. Does nothing before registration.
+    void output_ready();
+    // The application can take more input: wakes the network-to-driver pump.
+    void input_space();
+
+    bool registered() const;
+    bool app_exited() const;
+    // Commands raised and not yet fetched.
+    DWORD pending_commands() const;
+
+    // Every call so far, oldest first; `on_call` is told of each as it ends.
+    std::vector<DriverCall> calls() const;
+    void set_call_observer(std::function<void(const DriverCall&)> on_call);
+
+private:
+    Result<DWORD> do_register(const void* in);
+    DWORD do_read(const vxdParam& p);
+    DWORD do_write(const vxdParam& p);
+    DWORD do_subfunction(const vxdParam& p);
+    void signal_ring0(DWORD ring0);
+    void record(const DriverCall& call);
+
+    std::shared_ptr<AppSide> m_app;
+    const DriverOptions m_options;
+
+    mutable std::mutex m_lock;
+    bool m_registered = false;     // guarded by m_lock
+    bool m_app_exit = false;       // guarded by m_lock
+    DWORD m_pending = 0;           // command bits not yet fetched; guarded
+    vxdInitParam m_init{};         // the runtime's window and events; guarded
+    std::vector<DriverCall> m_calls; // guarded
+    std::function<void(const DriverCall&)> m_on_call; // guarded
+};
+
+// Makes a driver reachable as "\\.\KOLMVX.VXD" for the life of the object.
+class DriverInstallation {
+public:
+    explicit DriverInstallation(std::shared_ptr<PortDriver> driver);
+    ~DriverInstallation();
+    DriverInstallation(const DriverInstallation&) = delete;
+    DriverInstallation& operator=(const DriverInstallation&) = delete;
+    bool installed() const { return m_registration.registered(); }
+
+private:
+    DeviceRegistration m_registration;
+};
+
+// Reads a REG_DWORD of the runtime's configuration key; 0 when absent.
+DWORD read_published_value(const char* name);
+
+} // namespace kolm::platform::portdrv
