@@ -83,6 +83,15 @@ void Waitable::wake_waiters_locked()
     }
 }
 
+size_t Waitable::blocked_waiters() const
+{
+    auto lock = sync_lock();
+    size_t n = 0;
+    for (const Waiter* w : m_waiters)
+        n += w->done ? 0 : 1;
+    return n;
+}
+
 void Event::set()
 {
     auto lock = sync_lock();

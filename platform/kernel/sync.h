@@ -25,6 +25,10 @@ public:
     // What a satisfied wait does to the object (an auto-reset event resets).
     virtual void acquire_locked() {}
 
+    // Threads still blocked on this object (their wait not yet satisfied).
+    // For tests, which must know that every waiter is in place.
+    size_t blocked_waiters() const;
+
 protected:
     // Lets waiters that can now be satisfied go, oldest first. Call with the
     // sync lock held, after the object has become signalled.
