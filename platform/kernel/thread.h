@@ -15,8 +15,8 @@ constexpr size_t kThreadStackFloor = 256 * 1024;
 // What a request of 0 ("the default") gets.
 constexpr size_t kThreadStackDefault = 1024 * 1024;
 
-// The stack size a thread asking for `requested` bytes really gets: at
-// least the floor, rounded up to whole pages.
+// The stack a thread asking for `requested` bytes can really use: at least
+// the floor, rounded up to whole pages.
 size_t thread_stack_size(size_t requested);
 
 class ThreadObject final : public Waitable {
