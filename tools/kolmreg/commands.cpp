@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "reg_file.h"
-#include "win32.h"
+#include "win32/registry.h"
 
 namespace kolm::kolmreg {
 

@@ -1,9 +1,16 @@
 // The kolmreg tool, run as a program against a fresh machine root.
+#include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <spawn.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "registry_test_util.h"
 #include "test_support.h"
+
+extern char** environ;
 
 namespace kolm::test {
 namespace {
@@ -346,6 +353,78 @@ TEST_F(Kolmreg, BadImportNamesTheLineAndWritesNothing)
 
     Key k;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Fresh", 0, KEY_READ, k.out()), ERROR_FILE_NOT_FOUND);
+}
+
+// Runs kolmreg with a terminal on standard input on which `answer` has
+// already been typed; returns the exit status and standard output.
+ToolRun run_on_terminal(const std::vector<std::string>& args, const std::string& answer)
+{
+    ToolRun r;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return r;
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int out[2];
+    if (slave < 0 || ::pipe2(out, O_CLOEXEC) != 0)
+        return r;
+    if (::write(master, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size()))
+        return r;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, slave, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::vector<std::string> all = {bin_path("kolmreg").string()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(slave);
+    if (rc == 0) {
+        char buf[512];
+        ssize_t n;
+        while ((n = ::read(out[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
+            if (n > 0)
+                r.out.append(buf, static_cast<size_t>(n));
+        }
+        int st = 0;
+        while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+        }
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    ::close(out[0]);
+    ::close(master);
+    return r;
+}
+
+TEST_F(Kolmreg, OnATerminalTheAnswerDecides)
+{
+    ASSERT_EQ(kolmreg("import " + fixture("registry_hklm.reg")).status, 0);
+    const std::string key = "HKLM\\SOFTWARE\\Tarvizone\\Redirector\\1.0";
+    Key k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, KEY_READ, k.out()),
+              ERROR_SUCCESS);
+
+    ToolRun r = run_on_terminal({"delete", key, "/v", "HWND"}, "no\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Delete the registry value HWND (Yes/No)? The operation was cancelled by the user.\n");
+    EXPECT_EQ(RegQueryValueExA(k, "HWND", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+
+    r = run_on_terminal({"add", key, "/v", "HWND", "/t", "REG_DWORD", "/d", "1"}, "Yes\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Value HWND exists, overwrite (Yes/No)? The operation completed successfully.\n");
+    DWORD v = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExA(k, "HWND", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), ERROR_SUCCESS);
+    EXPECT_EQ(v, 1u);
+
+    r = run_on_terminal({"delete", key, "/v", "HWND"}, "y\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(RegQueryValueExA(k, "HWND", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "win32.h"
+#include "win32/registry.h"
 
 namespace kolm::kolmreg {
 namespace {

@@ -1,4 +1,5 @@
 // Keys: creation, paths, access rights, deletion of subtrees, stale handles.
+#include <cstring>
 #include <functional>
 
 #include "registry_test_util.h"
@@ -207,6 +208,21 @@ TEST_F(RegistryKeys, DeleteKeyRemovesTheSubtreeAndStaleHandlesSay1018)
     }
     EXPECT_EQ(RegCloseKey(leaf.get()), ERROR_SUCCESS);
     *leaf.out() = nullptr;
+}
+
+TEST_F(RegistryKeys, HandleToADeletedKeyNeverReachesALaterKey)
+{
+    // The newest key deleted and another created at once: the new key must
+    // not inherit the old one's identity.
+    Key parent(make_key("Parent"));
+    Key newest(make_key("Parent\\Newest"));
+    ASSERT_EQ(RegDeleteKeyA(parent, "Newest"), ERROR_SUCCESS);
+    Key later(make_key("Parent\\Later"));
+    ASSERT_NE(later.get(), nullptr);
+
+    const BYTE v[] = "v";
+    EXPECT_EQ(RegSetValueExA(newest, "V", 0, REG_SZ, v, sizeof v), ERROR_KEY_DELETED);
+    EXPECT_TRUE(value_names(later).empty());
 }
 
 TEST_F(RegistryKeys, DeleteKeyRefusesRootsAndMissingKeys)

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "win32.h"
+#include "win32/registry.h"
 
 namespace kolm::test {
 

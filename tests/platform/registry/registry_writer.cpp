@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "registry/registry_tree.h"
-#include "win32.h"
+#include "win32/registry.h"
 
 namespace {
 
