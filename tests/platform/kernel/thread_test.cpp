@@ -184,22 +184,4 @@ TEST_F(ThreadTest, RefusedRequests)
     CloseHandle(event);
 }
 
-TEST_F(ThreadTest, LastErrorIsPerThread)
-{
-    SetLastError(1234);
-    HANDLE t = CreateThread(
-        nullptr, 0, [](LPVOID) -> DWORD {
-            const DWORD seen = GetLastError();
-            SetLastError(99);
-            return seen;
-        },
-        nullptr, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(t, 10000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    GetExitCodeThread(t, &code);
-    EXPECT_EQ(code, 0u);
-    EXPECT_EQ(GetLastError(), 1234u);
-    CloseHandle(t);
-}
-
 } // namespace
