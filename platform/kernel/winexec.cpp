@@ -164,7 +164,7 @@ Result<std::filesystem::path> find_program(std::string_view name)
 namespace {
 
 // Starts the program in a session of its own, with default signal
-// handling, and collects its exit status when it ends so it never lingers
+// handling and only the standard descriptors, and collects its exit status when it ends so it never lingers
 // as a zombie. Returns the errno of a failed start.
 int spawn_detached(const std::filesystem::path& program, const std::vector<std::string>& args)
 {
@@ -184,8 +184,14 @@ int spawn_detached(const std::filesystem::path& program, const std::vector<std::
     ::posix_spawnattr_setsigmask(&attr, &none);
     ::posix_spawnattr_setsigdefault(&attr, &defaults);
     ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // Like WinExec, which passes no handles: the program gets standard
+    // input, output and error, and none of this process's sockets or files.
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attr);
     if (rc != 0)
         return rc;

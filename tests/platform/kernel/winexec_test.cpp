@@ -1,5 +1,6 @@
 // WinExec: command lines, program lookup, detached start.
 #include <csignal>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -42,7 +43,8 @@ class WinExecTest : public kolm::test::RootedTest {
 protected:
     fs::path out = root.path() / "probe.out";
 
-    // The probe's record: its process id, then its arguments.
+    // The probe's record: its process id, its inherited descriptors, then
+    // its arguments.
     Args record()
     {
         if (!kolm::test::wait_until([&] { return fs::exists(out); }))
@@ -59,19 +61,24 @@ TEST_F(WinExecTest, StartsAProgramBesideTheExecutable)
 {
     const std::string probe = kolm::test::bin_path("kernel_exec_probe").string();
     ASSERT_TRUE(fs::exists(probe));
+    int leak[2];
+    ASSERT_EQ(::pipe(leak), 0); // not close-on-exec
     for (const char* name : {"kernel_exec_probe", "kernel_exec_probe.exe", "KERNEL_EXEC_PROBE.EXE"}) {
         SCOPED_TRACE(name);
         fs::remove(out);
         const std::string cmd = std::string(name) + " " + out.string() + " -S -F1C:\\WINDOWS\\kolmvx.iss";
         EXPECT_GT(WinExec(cmd.c_str(), 1), 31u);
         const Args lines = record();
-        ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[1], "-S");
-        EXPECT_EQ(lines[2], "-F1C:\\WINDOWS\\kolmvx.iss");
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[1], "fds:") << "the program inherits no descriptors";
+        EXPECT_EQ(lines[2], "-S");
+        EXPECT_EQ(lines[3], "-F1C:\\WINDOWS\\kolmvx.iss");
         // The child is collected when it ends: no zombie stays behind.
         const pid_t pid = std::stoi(lines[0]);
         EXPECT_TRUE(kolm::test::wait_until([&] { return ::kill(pid, 0) != 0; })) << "pid " << pid;
     }
+    ::close(leak[0]);
+    ::close(leak[1]);
 }
 
 TEST_F(WinExecTest, StartsAProgramOnADrive)
@@ -80,7 +87,7 @@ TEST_F(WinExecTest, StartsAProgramOnADrive)
     fs::copy_file(kolm::test::bin_path("kernel_exec_probe"), root.path() / "drive_c/TOOLS/probe");
     const std::string cmd = "C:\\tools\\probe.exe " + out.string() + " x";
     EXPECT_GT(WinExec(cmd.c_str(), 1), 31u);
-    EXPECT_EQ(record().size(), 2u);
+    EXPECT_EQ(record().size(), 3u);
 }
 
 TEST_F(WinExecTest, Failures)
@@ -113,7 +120,7 @@ TEST_F(WinExecTest, FoundAlongPath)
     const UINT result = WinExec(cmd.c_str(), 1);
     ::setenv("PATH", old.c_str(), 1);
     EXPECT_GT(result, 31u);
-    EXPECT_EQ(record().size(), 1u);
+    EXPECT_EQ(record().size(), 2u);
 }
 
 } // namespace
