@@ -5,7 +5,7 @@
 // such as "destroy this window", so nobody else may reach them.
 #pragma once
 
-#include "win32.h"
+#include "user/user_area.h"
 
 #include <filesystem>
 #include <optional>

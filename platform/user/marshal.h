@@ -11,7 +11,7 @@
 // One table row per message: adding a control's messages is one row each.
 #pragma once
 
-#include "win32.h"
+#include "user/user_area.h"
 
 #include <cstddef>
 

@@ -8,7 +8,7 @@
 // it waits for its own sends to be answered.
 #pragma once
 
-#include "win32.h"
+#include "user/user_area.h"
 #include "user/timer_set.h"
 #include "user/waker.h"
 

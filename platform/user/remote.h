@@ -1,7 +1,7 @@
 // Reaching windows of other processes through their mailboxes.
 #pragma once
 
-#include "win32.h"
+#include "user/user_area.h"
 #include "user/wire.h"
 
 #include <optional>

@@ -1,6 +1,6 @@
 // Stock icons, cursors and GDI objects. Nothing is drawn by the layer, so
 // these are tokens: non-null, distinct, and stable for a renderer to map.
-#include "win32.h"
+#include "user/user_area.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // pending, however long the thread was busy.
 #pragma once
 
-#include "win32.h"
+#include "user/user_area.h"
 #include "user/waker.h"
 
 #include <functional>
@@ -39,6 +39,7 @@ public:
     std::optional<Clock::time_point> next_due();
     bool has_timer_proc(DWORD hwnd, UINT_PTR id, TIMERPROC proc) const;
     size_t size() const { return m_timers.size(); }
+    size_t heap_entries() const { return m_heap.size(); }
 
 private:
     using Key = std::pair<DWORD, UINT_PTR>;

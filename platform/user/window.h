@@ -12,7 +12,7 @@
 // has been used once.
 #pragma once
 
-#include "win32.h"
+#include "user/user_area.h"
 #include "user/waker.h"
 
 #include <memory>

@@ -1,7 +1,7 @@
 // Creating and destroying windows, and the default window procedure.
 #pragma once
 
-#include "win32.h"
+#include "user/user_area.h"
 
 namespace kolm::platform {
 

@@ -7,7 +7,7 @@
 // left of the frame, and frames over max_frame_bytes are refused unread.
 #pragma once
 
-#include "win32.h"
+#include "user/user_area.h"
 #include "user/waker.h"
 
 #include <cstddef>
