@@ -18,3 +18,4 @@
 #include "win32/kernel.h"
 #include "win32/registry.h"
 #include "win32/user.h"
+#include "win32/winsock.h"

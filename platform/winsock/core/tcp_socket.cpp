@@ -1,0 +1,545 @@
+#include "tcp_socket.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <optional>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "wsa_error.h"
+
+namespace kolm::platform::net {
+
+namespace {
+
+WsaError last_error()
+{
+    return WsaError{wsa_error_from_errno(errno)};
+}
+
+sockaddr_in to_kernel(const InetAddr& a)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(a.port);
+    sa.sin_addr.s_addr = a.addr;
+    return sa;
+}
+
+SockAddr from_kernel(const sockaddr_in& sa)
+{
+    return SockAddr::of(InetAddr{sa.sin_addr.s_addr, ntohs(sa.sin_port)});
+}
+
+int kernel_flags(MsgFlags f)
+{
+    return (f.oob ? MSG_OOB : 0) | (f.peek ? MSG_PEEK : 0) | (f.dont_route ? MSG_DONTROUTE : 0);
+}
+
+struct KernelOption {
+    int level;
+    int name;
+};
+
+// The options that go straight to the kernel, as (level, name).
+std::optional<KernelOption> kernel_option(Option opt)
+{
+    switch (opt) {
+    case Option::reuse_addr: return KernelOption{SOL_SOCKET, SO_REUSEADDR};
+    case Option::keep_alive: return KernelOption{SOL_SOCKET, SO_KEEPALIVE};
+    case Option::broadcast:  return KernelOption{SOL_SOCKET, SO_BROADCAST};
+    case Option::oob_inline: return KernelOption{SOL_SOCKET, SO_OOBINLINE};
+    case Option::snd_buf:    return KernelOption{SOL_SOCKET, SO_SNDBUF};
+    case Option::rcv_buf:    return KernelOption{SOL_SOCKET, SO_RCVBUF};
+    case Option::no_delay:   return KernelOption{IPPROTO_TCP, TCP_NODELAY};
+    default:                 return std::nullopt;
+    }
+}
+
+} // namespace
+
+Result<std::shared_ptr<Socket>> TcpSocket::create(int protocol)
+{
+    if (protocol != 0 && protocol != IPPROTO_TCP)
+        return WsaError{WSAEPROTONOSUPPORT};
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return last_error();
+    auto s = std::make_shared<TcpSocket>(fd, State::fresh);
+    if (!s->valid())
+        return WsaError{WSAEMFILE};
+    return std::shared_ptr<Socket>(std::move(s));
+}
+
+TcpSocket::TcpSocket(int fd, State state) : Socket(Family::inet, SockType::stream), m_fd(fd), m_state(state) {}
+
+TcpSocket::~TcpSocket()
+{
+    ::close(m_fd);
+}
+
+TcpSocket::State TcpSocket::state()
+{
+    std::lock_guard lock(m_mutex);
+    refresh_connect_locked();
+    return m_state;
+}
+
+void TcpSocket::settle_connect_locked(short revents)
+{
+    if (m_state != State::connecting || !(revents & (POLLOUT | POLLERR | POLLHUP)))
+        return;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        err = errno;
+    if (err == 0 && (revents & POLLOUT)) {
+        m_state = State::connected;
+    } else if (err != 0) {
+        m_state = State::connect_failed;
+        m_connect_error = wsa_error_from_errno(err);
+    }
+}
+
+void TcpSocket::refresh_connect_locked()
+{
+    if (m_state != State::connecting)
+        return;
+    pollfd p{m_fd, POLLOUT, 0};
+    int n;
+    do {
+        n = ::poll(&p, 1, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0)
+        settle_connect_locked(p.revents);
+}
+
+Status TcpSocket::bind(const SockAddr& addr)
+{
+    if (addr.family != Family::inet)
+        return WsaError{WSAEAFNOSUPPORT};
+    std::lock_guard lock(m_mutex);
+    if (m_state != State::fresh)
+        return WsaError{WSAEINVAL};
+    const sockaddr_in sa = to_kernel(addr.inet);
+    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+        return last_error();
+    m_state = State::bound;
+    return ok();
+}
+
+Status TcpSocket::connect(const SockAddr& addr)
+{
+    if (addr.family != Family::inet)
+        return WsaError{WSAEAFNOSUPPORT};
+    std::unique_lock lock(m_mutex);
+    refresh_connect_locked();
+    switch (m_state) {
+    case State::listening:  return WsaError{WSAEINVAL};
+    case State::connecting: return WsaError{WSAEALREADY};
+    case State::connected:  return WsaError{WSAEISCONN};
+    default:                break;
+    }
+    if (addr.inet.addr == INADDR_ANY || addr.inet.port == 0)
+        return WsaError{WSAEADDRNOTAVAIL};
+    const sockaddr_in sa = to_kernel(addr.inet);
+    if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+        m_state = State::connected;
+        m_connect_error = 0;
+        return ok();
+    }
+    // On a non-blocking descriptor EINTR also leaves the connect running.
+    if (errno != EINPROGRESS && errno != EINTR)
+        return last_error();
+    m_state = State::connecting;
+    m_connect_error = 0;
+    if (nonblocking())
+        return WsaError{WSAEWOULDBLOCK};
+
+    // A blocking connect waits as long as the kernel keeps trying (its own
+    // SYN retries give the time-out).
+    lock.unlock();
+    short revents = 0;
+    if (wait(m_fd, POLLOUT, &revents) == WaitResult::cancelled)
+        return WsaError{WSAEINTR};
+    lock.lock();
+    settle_connect_locked(revents);
+    if (m_state == State::connected)
+        return ok();
+    if (m_state == State::connect_failed) {
+        // The caller gets the reason now, so SO_ERROR has nothing left.
+        const int e = m_connect_error;
+        m_connect_error = 0;
+        return WsaError{e};
+    }
+    return WsaError{WSAEINTR};
+}
+
+Status TcpSocket::listen(int backlog)
+{
+    std::lock_guard lock(m_mutex);
+    refresh_connect_locked();
+    switch (m_state) {
+    case State::fresh:
+    case State::connect_failed: return WsaError{WSAEINVAL}; // Winsock wants bind first
+    case State::connecting:
+    case State::connected:      return WsaError{WSAEISCONN};
+    default:                    break;
+    }
+    if (::listen(m_fd, backlog < 1 ? 1 : backlog) != 0)
+        return last_error();
+    m_state = State::listening;
+    return ok();
+}
+
+Result<std::shared_ptr<Socket>> TcpSocket::accept(SockAddr* peer)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state != State::listening)
+            return WsaError{WSAEINVAL};
+    }
+    for (;;) {
+        sockaddr_in sa{};
+        socklen_t len = sizeof sa;
+        const int fd = ::accept4(m_fd, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            auto s = std::make_shared<TcpSocket>(fd, State::connected);
+            if (!s->valid())
+                return WsaError{WSAEMFILE};
+            // Winsock gives the new socket the listener's properties.
+            s->set_nonblocking(nonblocking());
+            if (peer)
+                *peer = from_kernel(sa);
+            return std::shared_ptr<Socket>(std::move(s));
+        }
+        // A connection that was reset while queued is skipped, as Winsock does.
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN)
+            return last_error();
+        if (nonblocking())
+            return WsaError{WSAEWOULDBLOCK};
+        if (wait(m_fd, POLLIN) == WaitResult::cancelled)
+            return WsaError{WSAEINTR};
+    }
+}
+
+Status TcpSocket::check_transfer_locked(bool sending)
+{
+    refresh_connect_locked();
+    if (sending ? m_send_shut : m_recv_shut)
+        return WsaError{WSAESHUTDOWN};
+    if (m_state != State::connected)
+        return WsaError{WSAENOTCONN};
+    return ok();
+}
+
+Result<int> TcpSocket::send_to(const char* buf, int len, MsgFlags flags, const SockAddr*)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto st = check_transfer_locked(true); !st)
+            return WsaError{st.error()};
+    }
+    // MSG_NOSIGNAL: a peer that has gone away gives an error, not SIGPIPE,
+    // which would end the whole process.
+    const int kflags = kernel_flags(flags) | MSG_NOSIGNAL;
+    int sent = 0;
+    for (;;) {
+        const ssize_t n = ::send(m_fd, buf + sent, static_cast<size_t>(len - sent), kflags);
+        if (n >= 0) {
+            sent += static_cast<int>(n);
+            // A blocking send returns once everything has been handed over.
+            if (sent == len || nonblocking())
+                return sent;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN)
+            return sent > 0 ? Result<int>(sent) : Result<int>(last_error());
+        if (nonblocking())
+            return sent > 0 ? Result<int>(sent) : Result<int>(WsaError{WSAEWOULDBLOCK});
+        if (wait(m_fd, POLLOUT) == WaitResult::cancelled)
+            return sent > 0 ? Result<int>(sent) : Result<int>(WsaError{WSAEINTR});
+    }
+}
+
+Result<int> TcpSocket::recv_from(char* buf, int len, MsgFlags flags, SockAddr*)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto st = check_transfer_locked(false); !st)
+            return WsaError{st.error()};
+    }
+    const int kflags = kernel_flags(flags);
+    for (;;) {
+        const ssize_t n = ::recv(m_fd, buf, static_cast<size_t>(len), kflags);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN)
+            return last_error();
+        if (nonblocking())
+            return WsaError{WSAEWOULDBLOCK};
+        if (wait(m_fd, flags.oob ? POLLPRI : POLLIN) == WaitResult::cancelled)
+            return WsaError{WSAEINTR};
+    }
+}
+
+Status TcpSocket::shutdown(ShutdownHow how)
+{
+    std::lock_guard lock(m_mutex);
+    refresh_connect_locked();
+    if (m_state != State::connected)
+        return WsaError{WSAENOTCONN};
+    const int kh = how == ShutdownHow::receive ? SHUT_RD : how == ShutdownHow::send ? SHUT_WR : SHUT_RDWR;
+    if (::shutdown(m_fd, kh) != 0)
+        return last_error();
+    if (how != ShutdownHow::send)
+        m_recv_shut = true;
+    if (how != ShutdownHow::receive)
+        m_send_shut = true;
+    return ok();
+}
+
+Result<SockAddr> TcpSocket::local_name()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_state == State::fresh)
+        return WsaError{WSAEINVAL};
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return last_error();
+    return from_kernel(sa);
+}
+
+Result<SockAddr> TcpSocket::peer_name()
+{
+    std::lock_guard lock(m_mutex);
+    refresh_connect_locked();
+    if (m_state != State::connected)
+        return WsaError{WSAENOTCONN};
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return last_error();
+    return from_kernel(sa);
+}
+
+Result<uint32_t> TcpSocket::bytes_readable()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state == State::listening)
+            return uint32_t{0};
+    }
+    int n = 0;
+    if (::ioctl(m_fd, FIONREAD, &n) != 0)
+        return last_error();
+    return static_cast<uint32_t>(n);
+}
+
+Status TcpSocket::set_option(Option opt, int value)
+{
+    const auto k = kernel_option(opt);
+    if (!k)
+        return WsaError{WSAENOPROTOOPT};
+    if (::setsockopt(m_fd, k->level, k->name, &value, sizeof value) != 0)
+        return last_error();
+    return ok();
+}
+
+Result<int> TcpSocket::get_option(Option opt)
+{
+    if (opt == Option::error) {
+        std::lock_guard lock(m_mutex);
+        refresh_connect_locked();
+        if (m_connect_error != 0) {
+            const int e = m_connect_error;
+            m_connect_error = 0;
+            return e;
+        }
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+            return last_error();
+        return err == 0 ? 0 : wsa_error_from_errno(err);
+    }
+    if (opt == Option::accept_conn)
+        return state() == State::listening ? 1 : 0;
+    const auto k = kernel_option(opt);
+    if (!k)
+        return WsaError{WSAENOPROTOOPT};
+    int value = 0;
+    socklen_t len = sizeof value;
+    if (::getsockopt(m_fd, k->level, k->name, &value, &len) != 0)
+        return last_error();
+    // NOTE: Linux reports twice the buffer size that was set (it counts its
+    // bookkeeping); Winsock gives back the figure the program set.
+    if (opt == Option::snd_buf || opt == Option::rcv_buf)
+        return value / 2;
+    return value != 0 ? 1 : 0;
+}
+
+Status TcpSocket::set_linger(Linger l)
+{
+    ::linger kl{l.on ? 1 : 0, l.seconds};
+    if (::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &kl, sizeof kl) != 0)
+        return last_error();
+    std::lock_guard lock(m_mutex);
+    m_linger = l;
+    return ok();
+}
+
+Result<Linger> TcpSocket::get_linger()
+{
+    std::lock_guard lock(m_mutex);
+    return m_linger;
+}
+
+Status TcpSocket::check_close()
+{
+    std::lock_guard lock(m_mutex);
+    // A lingering close would block, which a non-blocking socket must not.
+    if (m_linger.on && m_linger.seconds > 0 && nonblocking())
+        return WsaError{WSAEWOULDBLOCK};
+    return ok();
+}
+
+PollTarget TcpSocket::poll_target(SelectKind kind)
+{
+    std::lock_guard lock(m_mutex);
+    switch (kind) {
+    case SelectKind::read:
+        if (m_state == State::listening || m_state == State::connected)
+            return {m_fd, POLLIN};
+        // Woken when the connect ends, to look again.
+        if (m_state == State::connecting)
+            return {m_fd, POLLIN | POLLOUT};
+        return {};
+    case SelectKind::write:
+        if (m_state == State::connecting || m_state == State::connected)
+            return {m_fd, POLLOUT};
+        return {};
+    case SelectKind::except:
+        if (m_state == State::connect_failed)
+            return {-1, 0, true};
+        if (m_state == State::connecting)
+            return {m_fd, POLLOUT};
+        if (m_state == State::connected)
+            return {m_fd, POLLPRI};
+        return {};
+    }
+    return {};
+}
+
+bool TcpSocket::is_ready(SelectKind kind, short revents)
+{
+    std::lock_guard lock(m_mutex);
+    settle_connect_locked(revents);
+    switch (kind) {
+    case SelectKind::read:
+        if (m_state == State::listening)
+            return revents & (POLLIN | POLLERR);
+        // End of data and a reset are readable too: recv reports them.
+        if (m_state == State::connected)
+            return revents & (POLLIN | POLLERR | POLLHUP);
+        return false;
+    case SelectKind::write:
+        return m_state == State::connected && (revents & (POLLOUT | POLLERR | POLLHUP));
+    case SelectKind::except:
+        // A failed non-blocking connect shows here, never in the write set.
+        if (m_state == State::connect_failed)
+            return true;
+        return m_state == State::connected && (revents & POLLPRI);
+    }
+    return false;
+}
+
+PollTarget TcpSocket::async_target(uint32_t enabled)
+{
+    std::lock_guard lock(m_mutex);
+    short events = 0;
+    switch (m_state) {
+    case State::listening:
+        if (enabled & async_accept)
+            events = POLLIN;
+        break;
+    case State::connecting:
+        if (enabled & (async_connect | async_write))
+            events = POLLOUT;
+        break;
+    case State::connected:
+        if (enabled & async_read)
+            events |= POLLIN;
+        if (enabled & async_write)
+            events |= POLLOUT;
+        if (enabled & async_oob)
+            events |= POLLPRI;
+        if ((enabled & async_close) && !m_close_waits_for_read)
+            events |= POLLIN | POLLRDHUP;
+        break;
+    default:
+        break;
+    }
+    if (events == 0)
+        return {};
+    return {m_fd, events};
+}
+
+std::vector<AsyncNote> TcpSocket::async_check(uint32_t enabled, short revents)
+{
+    std::vector<AsyncNote> notes;
+    std::lock_guard lock(m_mutex);
+    if (m_state == State::connecting) {
+        settle_connect_locked(revents);
+        if (m_state == State::connected) {
+            if (enabled & async_connect)
+                notes.push_back({async_connect, 0});
+            if (enabled & async_write)
+                notes.push_back({async_write, 0});
+        } else if (m_state == State::connect_failed && (enabled & async_connect)) {
+            notes.push_back({async_connect, m_connect_error});
+        }
+        return notes;
+    }
+    if (m_state == State::listening) {
+        if ((enabled & async_accept) && (revents & POLLIN))
+            notes.push_back({async_accept, 0});
+        return notes;
+    }
+    if (m_state != State::connected)
+        return notes;
+
+    int avail = 0;
+    if (::ioctl(m_fd, FIONREAD, &avail) != 0)
+        avail = 0;
+    const bool peer_gone = (revents & (POLLRDHUP | POLLHUP | POLLERR)) || ((revents & POLLIN) && avail == 0);
+    if ((enabled & async_read) && avail > 0)
+        notes.push_back({async_read, 0});
+    if ((enabled & async_write) && (revents & POLLOUT))
+        notes.push_back({async_write, 0});
+    if ((enabled & async_oob) && (revents & POLLPRI))
+        notes.push_back({async_oob, 0});
+    if ((enabled & async_close) && peer_gone) {
+        // FD_CLOSE comes once the data before the close has been read.
+        if (avail == 0)
+            notes.push_back({async_close, (revents & POLLERR) ? WSAECONNRESET : 0});
+        else if (!(enabled & async_read))
+            m_close_waits_for_read = true;
+    }
+    if (enabled & async_read)
+        m_close_waits_for_read = false;
+    return notes;
+}
+
+} // namespace kolm::platform::net
