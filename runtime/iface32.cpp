@@ -41,7 +41,9 @@ OPENVXDHANDLE GetAddressOfOpenVxDHandle()
     if (!kernel)
         return nullptr;
     // The library stays loaded for the life of the process.
-    return reinterpret_cast<OPENVXDHANDLE>(GetProcAddress(kernel, "OpenVxDHandle"));
+    // NOTE: through void (*)(), the one function type a cast may pass
+    // without a warning.
+    return reinterpret_cast<OPENVXDHANDLE>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "OpenVxDHandle")));
 }
 
 int CreateCommonEvent(HANDLE* pr3Evt, DWORD* pr0Evt, BOOL bManualReset, BOOL bInitialState)

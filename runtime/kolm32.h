@@ -11,3 +11,6 @@ extern char gszAppName[];
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam);
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR LpszCmdLine, int nCmdShow);
+
+// The runtime's resource file: makes its dialog templates known.
+void RegisterKolm32Resources();

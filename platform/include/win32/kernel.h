@@ -123,6 +123,8 @@ void Sleep(DWORD dwMilliseconds);
 // ---- system, modules, environment ---------------------------------------
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+// NULL gives the running program's instance handle.
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
