@@ -18,4 +18,5 @@
 #include "win32/kernel.h"
 #include "win32/registry.h"
 #include "win32/user.h"
+#include "win32/dialog.h"
 #include "win32/winsock.h"
