@@ -6,12 +6,11 @@
 #pragma once
 
 #include "win32/types.h"
+#include "win32/user.h"
 
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
-#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
-#define MAKEINTRESOURCE MAKEINTRESOURCEA
-#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+// MAKEINTRESOURCE and IS_INTRESOURCE come with win32/user.h.
 
 // One control of a dialog template.
 typedef struct DLGITEM_DATA {
