@@ -259,10 +259,10 @@ inline u_long ntohl(u_long v) { return htonl(v); }
 #undef FD_ZERO
 #undef FD_ISSET
 #define FD_SETSIZE 64
-#define FD_SET(fd, set) win32::fd_set_add((win32::SOCKET)(fd), (win32::fd_set*)(set))
-#define FD_CLR(fd, set) win32::fd_set_remove((win32::SOCKET)(fd), (win32::fd_set*)(set))
-#define FD_ZERO(set) (((win32::fd_set*)(set))->fd_count = 0)
-#define FD_ISSET(fd, set) win32::__WSAFDIsSet((win32::SOCKET)(fd), (win32::fd_set*)(set))
+#define FD_SET(fd, set) win32::fd_set_add((win32::SOCKET)(fd), (win32::PFD_SET)(set))
+#define FD_CLR(fd, set) win32::fd_set_remove((win32::SOCKET)(fd), (win32::PFD_SET)(set))
+#define FD_ZERO(set) (((win32::PFD_SET)(set))->fd_count = 0)
+#define FD_ISSET(fd, set) win32::__WSAFDIsSet((win32::SOCKET)(fd), (win32::PFD_SET)(set))
 
 #ifndef KOLM_PLATFORM_INTERNAL
 // The names glibc has already declared at global scope.

@@ -1,0 +1,251 @@
+#include "sap_responder.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace devsim {
+
+namespace {
+
+constexpr uint16_t kSapSocket = 0x0452;
+constexpr uint16_t kServerType = 0x052C;
+constexpr uint16_t kAllTypes = 0xFFFF;
+constexpr size_t kHeader = 30;
+constexpr size_t kEntry = 64;
+constexpr size_t kMaxPacket = 576;
+
+uint16_t be16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+
+uint32_t be32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+
+void put16(std::vector<uint8_t>& out, uint16_t v)
+{
+    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.push_back(static_cast<uint8_t>(v));
+}
+
+void put32(std::vector<uint8_t>& out, uint32_t v)
+{
+    put16(out, static_cast<uint16_t>(v >> 16));
+    put16(out, static_cast<uint16_t>(v));
+}
+
+const char* env_or(const char* name, const char* fallback)
+{
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+std::string hex(const uint8_t* p, size_t n)
+{
+    std::string s;
+    char b[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, "%02X", p[i]);
+        s += b;
+    }
+    return s;
+}
+
+} // namespace
+
+SapResponder::~SapResponder()
+{
+    if (m_unicast >= 0)
+        ::close(m_unicast);
+    if (m_group >= 0)
+        ::close(m_group);
+}
+
+bool SapResponder::start(const Options& options, std::string* error)
+{
+    m_split = options.sap_split;
+    m_silent = options.sap_silent;
+    m_bcast_only = options.sap_bcast_only;
+
+    const std::string iface_text = env_or("KOLM_IPX_IF", "127.0.0.1");
+    const std::string group_text = env_or("KOLM_IPX_GROUP", "239.255.2.13:21300");
+    const std::string net_text = env_or("KOLM_IPX_NET", "00000001");
+    in_addr iface{}, group{};
+    const size_t colon = group_text.find(':');
+    m_group_port = colon == std::string::npos ? 21300 : static_cast<uint16_t>(std::atoi(group_text.c_str() + colon + 1));
+    char* end = nullptr;
+    m_network = static_cast<uint32_t>(std::strtoul(net_text.c_str(), &end, 16));
+    if (::inet_pton(AF_INET, iface_text.c_str(), &iface) != 1
+        || ::inet_pton(AF_INET, group_text.substr(0, colon).c_str(), &group) != 1 || m_group_port == 0
+        || *end != '\0') {
+        *error = "bad segment settings (KOLM_IPX_IF, KOLM_IPX_GROUP, KOLM_IPX_NET)";
+        return false;
+    }
+    m_group_addr = group.s_addr;
+
+    m_unicast = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    m_group = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr = iface;
+    socklen_t len = sizeof local;
+    sockaddr_in gaddr{};
+    gaddr.sin_family = AF_INET;
+    gaddr.sin_addr = group;
+    gaddr.sin_port = htons(m_group_port);
+    ip_mreqn join{};
+    join.imr_multiaddr = group;
+    join.imr_address = iface;
+    const int on = 1, off = 0, ttl = 1;
+    if (m_unicast < 0 || m_group < 0
+        || ::bind(m_unicast, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
+        || ::getsockname(m_unicast, reinterpret_cast<sockaddr*>(&local), &len) != 0
+        || ::setsockopt(m_unicast, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) != 0
+        || ::setsockopt(m_unicast, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0
+        || ::setsockopt(m_group, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
+        || ::bind(m_group, reinterpret_cast<sockaddr*>(&gaddr), sizeof gaddr) != 0
+        || ::setsockopt(m_group, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0
+        || ::setsockopt(m_group, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0) {
+        *error = std::string("joining the IPX segment: ") + std::strerror(errno);
+        return false;
+    }
+    std::memcpy(m_node.data(), &local.sin_addr.s_addr, 4);
+    std::memcpy(m_node.data() + 4, &local.sin_port, 2);
+
+    const uint32_t adv_net = options.sap_net.value_or(m_network);
+    const Node adv_node = options.sap_node.value_or(m_node);
+    uint16_t next_dynamic = 0x4000;
+    for (const SapName& s : options.sap) {
+        const uint16_t socket = s.socket.value_or(next_dynamic++);
+        m_entries.push_back({kServerType, s.name, adv_net, adv_node, socket});
+        uint8_t net_be[4] = {static_cast<uint8_t>(adv_net >> 24), static_cast<uint8_t>(adv_net >> 16),
+                             static_cast<uint8_t>(adv_net >> 8), static_cast<uint8_t>(adv_net)};
+        std::printf("sap %s %s:%s:%04X\n", s.name.c_str(), hex(net_be, 4).c_str(), hex(adv_node.data(), 6).c_str(),
+                    socket);
+    }
+    for (const SapName& s : options.sap_other)
+        m_entries.push_back({s.type, s.name, adv_net, adv_node, next_dynamic++});
+    return true;
+}
+
+size_t SapResponder::collect(std::vector<pollfd>& fds)
+{
+    fds.push_back({m_unicast, POLLIN, 0});
+    fds.push_back({m_group, POLLIN, 0});
+    return 2;
+}
+
+void SapResponder::dispatch(const pollfd* fds, size_t count)
+{
+    if (count > 0 && fds[0].revents)
+        drain(m_unicast, false);
+    if (count > 1 && fds[1].revents)
+        drain(m_group, true);
+}
+
+void SapResponder::drain(int fd, bool from_group)
+{
+    uint8_t buf[kMaxPacket + 1];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_TRUNC);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        // The segment's framing: checksum FFFF, 30 <= length <= datagram <= 576.
+        if (static_cast<size_t>(n) > kMaxPacket || n < static_cast<ssize_t>(kHeader) + 4 || be16(buf) != 0xFFFF)
+            continue;
+        const uint16_t length = be16(buf + 2);
+        if (length < kHeader + 4 || length > n)
+            continue;
+        Query q;
+        const uint32_t dest_net = be32(buf + 6);
+        Node dest_node;
+        std::memcpy(dest_node.data(), buf + 10, 6);
+        const uint16_t dest_socket = be16(buf + 16);
+        q.src_network = be32(buf + 18);
+        std::memcpy(q.src_node.data(), buf + 22, 6);
+        q.src_socket = be16(buf + 28);
+        q.broadcast = dest_node == Node{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        q.operation = be16(buf + kHeader);
+        q.server_type = be16(buf + kHeader + 2);
+        if (from_group && q.src_node == m_node)
+            continue; // our own broadcast
+        if (dest_socket != kSapSocket || (dest_net != 0 && dest_net != m_network))
+            continue;
+        if (!q.broadcast && dest_node != m_node)
+            continue;
+        answer(q);
+    }
+}
+
+void SapResponder::answer(const Query& q)
+{
+    if (m_silent || (m_bcast_only && !q.broadcast))
+        return;
+    if (q.operation != 0x0001 && q.operation != 0x0003)
+        return;
+    std::vector<const Entry*> matching;
+    for (const Entry& e : m_entries) {
+        // Entries of other types go out whatever was asked: a test peer
+        // that answers more than it should.
+        if (e.type != kServerType || q.server_type == kServerType || q.server_type == kAllTypes)
+            matching.push_back(&e);
+    }
+    if (matching.empty())
+        return;
+    if (q.operation == 0x0003) {
+        send_packet(q, 0x0004, {matching.front()});
+        return;
+    }
+    for (size_t i = 0; i < matching.size(); i += m_split) {
+        const size_t n = std::min<size_t>(m_split, matching.size() - i);
+        send_packet(q, 0x0002, std::vector<const Entry*>(matching.begin() + static_cast<long>(i),
+                                                          matching.begin() + static_cast<long>(i + n)));
+    }
+}
+
+void SapResponder::send_packet(const Query& q, uint16_t response, const std::vector<const Entry*>& entries)
+{
+    std::vector<uint8_t> p;
+    p.reserve(kMaxPacket);
+    put16(p, 0xFFFF);
+    put16(p, static_cast<uint16_t>(kHeader + 2 + kEntry * entries.size()));
+    p.push_back(0); // transport control
+    p.push_back(4); // packet type: PEP, as SAP traffic has it
+    put32(p, q.src_network);
+    p.insert(p.end(), q.src_node.begin(), q.src_node.end());
+    put16(p, q.src_socket);
+    put32(p, m_network);
+    p.insert(p.end(), m_node.begin(), m_node.end());
+    put16(p, kSapSocket);
+    put16(p, response);
+    for (const Entry* e : entries) {
+        put16(p, e->type);
+        char name[48] = {};
+        std::memcpy(name, e->name.data(), std::min<size_t>(e->name.size(), sizeof name));
+        p.insert(p.end(), name, name + sizeof name);
+        put32(p, e->network);
+        p.insert(p.end(), e->node.begin(), e->node.end());
+        put16(p, e->socket);
+        put16(p, 1); // hops
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    std::memcpy(&to.sin_addr.s_addr, q.src_node.data(), 4);
+    std::memcpy(&to.sin_port, q.src_node.data() + 4, 2);
+    while (::sendto(m_unicast, p.data(), p.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0
+           && errno == EINTR) {
+    }
+}
+
+} // namespace devsim

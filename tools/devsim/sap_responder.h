@@ -1,0 +1,60 @@
+// devsim's SAP responder: a station of its own on the IPX segment that
+// answers service queries at socket 0x0452.
+//
+// It speaks the segment's wire format through its own small code, not the
+// platform layer's, so that tests of the layer meet an independent peer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "component.h"
+#include "devsim_options.h"
+
+namespace devsim {
+
+class SapResponder final : public Component {
+public:
+    ~SapResponder() override;
+    // Joins the segment and prints "sap NAME NET:NODE:SOCKET" per server.
+    bool start(const Options& options, std::string* error);
+    size_t collect(std::vector<pollfd>& fds) override;
+    void dispatch(const pollfd* fds, size_t count) override;
+
+private:
+    using Node = std::array<uint8_t, 6>;
+    struct Entry {
+        uint16_t type;
+        std::string name;
+        uint32_t network;
+        Node node;
+        uint16_t socket;
+    };
+    struct Query {
+        uint32_t src_network;
+        Node src_node;
+        uint16_t src_socket;
+        bool broadcast;
+        uint16_t operation;
+        uint16_t server_type;
+    };
+
+    void drain(int fd, bool from_group);
+    void answer(const Query& q);
+    void send_packet(const Query& q, uint16_t response, const std::vector<const Entry*>& entries);
+
+    int m_unicast = -1;
+    int m_group = -1;
+    uint32_t m_network = 0;
+    Node m_node{};
+    uint32_t m_group_addr = 0; // network byte order
+    uint16_t m_group_port = 0; // host byte order
+    std::vector<Entry> m_entries;
+    unsigned m_split = 7;
+    bool m_silent = false;
+    bool m_bcast_only = false;
+};
+
+} // namespace devsim
