@@ -22,10 +22,22 @@ const char* const vfunc[8] = {
 
 namespace {
 
+// hDevice is set on whichever thread opens the driver and read by every
+// other; single atomic steps keep those reads clean.
+HANDLE device()
+{
+    return std::atomic_ref<HANDLE>(hDevice).load();
+}
+
+void set_device(HANDLE h)
+{
+    std::atomic_ref<HANDLE>(hDevice).store(h);
+}
+
 // One synchronous device call; the output is always one 4-byte word.
 BOOL device_call(DWORD code, void* in, DWORD inLen, DWORD* outWord, DWORD* returned)
 {
-    return DeviceIoControl(hDevice, code, in, inLen, outWord, sizeof(DWORD), returned, nullptr);
+    return DeviceIoControl(device(), code, in, inLen, outWord, sizeof(DWORD), returned, nullptr);
 }
 
 } // namespace
@@ -100,8 +112,8 @@ int ClearHwnd()
 
 int InitVxD()
 {
-    hDevice = CreateFileA(KOLMVX_DEVICE_PATH, 0, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (hDevice == INVALID_HANDLE_VALUE) {
+    set_device(CreateFileA(KOLMVX_DEVICE_PATH, 0, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (device() == INVALID_HANDLE_VALUE) {
         char msg[64];
         wsprintfA(msg, "CreateFile failed with %08lx", GetLastError());
         MessageBoxA(myhWnd, msg, "Error", MB_OK);
@@ -126,8 +138,8 @@ int InitVxD()
 int DeInitVxD()
 {
     VxDSubf(0, SUBF_APP_EXIT);
-    CloseHandle(hDevice);
-    hDevice = 0;
+    CloseHandle(device());
+    set_device(0);
     SetHwndKey(nullptr);
     return 0;
 }
@@ -197,9 +209,10 @@ void VxDClose(signed char portNumber, signed char reason)
 
 LONG getStatus()
 {
-    if (hDevice == 0 || hDevice == INVALID_HANDLE_VALUE)
+    const HANDLE h = device();
+    if (h == 0 || h == INVALID_HANDLE_VALUE)
         return STATUS_NO_DRIVER;
-    if (sockState != 2)
+    if (std::atomic_ref<signed char>(sockState).load() != 2)
         return STATUS_IDLE;
     return ports[0].curServ * 256 + STATUS_CONNECTED;
 }

@@ -91,7 +91,7 @@ DWORD WINAPI ServiceThread(LPVOID CmdEvent)
     for (;;) {
         dprintf("kolm32: ServiceThread going to wait\n");
         WaitForSingleObject(cmdEvent, INFINITE);
-        if (hDevice == 0 && open_driver() != 0)
+        if (std::atomic_ref<HANDLE>(hDevice).load() == 0 && open_driver() != 0)
             return 0;
         const DWORD bits = VxDSubf(0, SUBF_GET_COMMANDS);
         dprintf("kolm32: thread got signalled for cmd %x\n", bits);
@@ -121,7 +121,7 @@ int doVxDCmd(LONG func)
     dprintf("kolm32: doVxDCmd %s on port %d\n", code < 8 ? vfunc[code] : "?", port);
     switch (code) {
     case CMD_PREP:
-        if (hDevice == 0 && open_driver() != 0)
+        if (std::atomic_ref<HANDLE>(hDevice).load() == 0 && open_driver() != 0)
             return 0;
         return connect_sequence(port);
     case CMD_DISC:

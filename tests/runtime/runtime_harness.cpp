@@ -1,0 +1,168 @@
+#include "runtime_harness.h"
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+
+#include "data.h"
+#include "datawin.h"
+#include "iface32.h"
+#include "inotice.h"
+#include "kolm32.h"
+#include "netstuff.h"
+#include "user/window.h"
+#include "win32/winmain.h"
+
+namespace kolm::test {
+
+namespace {
+
+void set_string(HKEY key, const char* name, const std::string& value)
+{
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+}
+
+void write_machine(const RuntimeSetup& s)
+{
+    HKEY key;
+    DWORD disp;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports\\0001", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, &disp),
+              ERROR_SUCCESS);
+    set_string(key, "Mfg", "Tarvizone");
+    set_string(key, "PORTNAME", s.port_name);
+    RegCloseKey(key);
+    if (!s.config_key)
+        return;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disp),
+              ERROR_SUCCESS);
+    for (size_t i = 0; i < s.services.size() && i < 4; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "Service%zu", i);
+        set_string(key, name, s.services[i]);
+    }
+    RegCloseKey(key);
+}
+
+} // namespace
+
+void reset_runtime_globals()
+{
+    hDevice = 0;
+    myhWnd = nullptr;
+    CmdEventR3 = AppToVxDR3 = VxDToNetEventR3 = NetToVxDEventR3 = nullptr;
+    CmdEventR0 = AppToVxDR0 = VxDToNetEventR0 = NetToVxDEventR0 = 0;
+    pOpenVxDHandle = nullptr;
+    sockState = 0;
+    std::memset(ports, 0, sizeof ports);
+    portName[0] = '\0';
+    hNoticeBox = nullptr;
+    hActiveBefore = nullptr;
+    oldnotice[0] = '\0';
+    oldnoticetime = 0;
+    last_counter = 0;
+    Notice_send_counter = 0;
+    hWndTimerApp = nullptr;
+    hTimerApp = nullptr;
+    redir_online = 0;
+    wsockInitted = 0;
+    lasterror = 0;
+    initQueues();
+}
+
+RuntimeHarness::RuntimeHarness(RuntimeSetup setup) : m_setup(std::move(setup))
+{
+    static std::once_flag resources;
+    std::call_once(resources, [] { RegisterKolm32Resources(); });
+    reset_runtime_globals();
+    write_machine(m_setup);
+    if (m_setup.driver)
+        m_driver = std::make_unique<platform::portdrv::ScriptedDriver>(m_setup.driver_options);
+}
+
+RuntimeHarness::~RuntimeHarness()
+{
+    if (running())
+        stop();
+    else if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool RuntimeHarness::start(bool expect_exit)
+{
+    m_thread = std::thread([this] {
+        m_exit = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
+        // The runtime leaves its window for the system to clean up; a test
+        // process does that itself, without running the runtime's teardown
+        // a second time.
+        if (HWND h = FindWindowA("kolm32", "kolm32")) {
+            SetWindowLongA(h, GWL_WNDPROC, platform::window_proc_cookie(DefWindowProcA));
+            DestroyWindow(h);
+        }
+        UnregisterClassA("kolm32", GetModuleHandleA(nullptr));
+        m_done = true;
+    });
+    if (expect_exit)
+        return wait_until([this] { return m_done.load(); }, std::chrono::seconds(20));
+    return wait_until([this] { return m_done.load() || published("HWND") > 0; }, std::chrono::seconds(20))
+        && !m_done.load();
+}
+
+int RuntimeHarness::stop()
+{
+    if (HWND h = window())
+        PostMessageA(h, WM_DESTROY, 0, 0);
+    if (m_thread.joinable())
+        m_thread.join();
+    return m_exit;
+}
+
+HWND RuntimeHarness::window() const
+{
+    return FindWindowA("kolm32", "kolm32");
+}
+
+long long RuntimeHarness::published(const char* name) const
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return -1;
+    DWORD value = 0, size = sizeof value, type = 0;
+    const LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? static_cast<long long>(value) : -1;
+}
+
+void RuntimeHarness::set_service(int slot, const std::string& stored)
+{
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_WRITE, &key), ERROR_SUCCESS);
+    char name[16];
+    std::snprintf(name, sizeof name, "Service%d", slot);
+    set_string(key, name, stored);
+    RegCloseKey(key);
+}
+
+std::vector<std::string> RuntimeHarness::screen_lines() const
+{
+    std::vector<std::string> lines;
+    std::ifstream in(m_root.path() / "run" / "screen.log");
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool RuntimeHarness::wait_screen(const std::string& text, std::chrono::milliseconds bound) const
+{
+    return wait_until(
+        [&] {
+            for (const auto& l : screen_lines())
+                if (l.find(text) != std::string::npos)
+                    return true;
+            return false;
+        },
+        bound);
+}
+
+} // namespace kolm::test
