@@ -401,4 +401,10 @@ WindowObserver* window_observer()
     return g_observer.load();
 }
 
+void notify_window_changed(HWND h, WindowChange change)
+{
+    if (auto* o = window_observer())
+        o->window_changed(h, change);
+}
+
 } // namespace kolm::platform

@@ -152,6 +152,16 @@ WNDPROC window_proc_from_cookie(LONG cookie);
 void set_window_extension(HWND h, std::shared_ptr<WindowExtension> ext);
 std::shared_ptr<WindowExtension> window_extension(HWND h);
 
+// What changed about a window, for a renderer that redraws it.
+enum class WindowChange {
+    Position,   // moved or resized
+    ZOrder,     // stacking order or the topmost flag
+    Enabled,    // WS_DISABLED set or cleared
+    Activation, // became or stopped being its thread's active window
+    Focus,      // gained or lost the keyboard focus
+    Content,    // a control's own state: check mark, list items, selection
+};
+
 class WindowObserver {
 public:
     virtual ~WindowObserver() = default;
@@ -159,10 +169,13 @@ public:
     virtual void window_destroyed(HWND) { }
     virtual void window_shown(HWND, bool /*visible*/) { }
     virtual void window_text_changed(HWND) { }
+    virtual void window_changed(HWND, WindowChange) { }
 };
 // One observer (a renderer) at a time; nullptr removes it. Called without
 // any lock held, on the thread that made the change.
 void set_window_observer(WindowObserver* observer);
 WindowObserver* window_observer();
+// Tells the observer, if there is one.
+void notify_window_changed(HWND h, WindowChange change);
 
 } // namespace kolm::platform

@@ -3,6 +3,7 @@
 #include "user/mailbox.h"
 #include "user/message_queue.h"
 #include "user/window.h"
+#include "user/window_input.h"
 
 #include <algorithm>
 #include <cstring>
@@ -93,6 +94,7 @@ void free_window(DWORD h)
     }
     if (queue)
         queue->forget_window(h);
+    forget_input_window(h);
     if (auto* o = window_observer())
         o->window_destroyed(hwnd_from(h));
 }
@@ -245,6 +247,7 @@ bool destroy_window(HWND hwnd, DWORD& error)
     if (was_visible) {
         if (auto* o = window_observer())
             o->window_shown(hwnd, false);
+        activate_after_show(hwnd, SW_HIDE);
     }
     send_destroy(h);
     free_window(h);
@@ -304,6 +307,10 @@ LRESULT default_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     }
     case WM_QUERYENDSESSION:
         return TRUE;
+    case WM_ACTIVATE:
+        if (LOWORD(wparam) != WA_INACTIVE && !HIWORD(wparam))
+            focus_window(hwnd_value(hwnd));
+        return 0;
     default:
         return 0;
     }
@@ -350,6 +357,7 @@ bool show_window(HWND hwnd, int cmd, DWORD& error)
         if (auto* o = window_observer())
             o->window_shown(hwnd, cmd != SW_HIDE);
     }
+    activate_after_show(hwnd, cmd);
     return was_visible;
 }
 

@@ -369,6 +369,14 @@ typedef LPCREATESTRUCTA LPCREATESTRUCT;
 #define VK_CONTROL 0x11
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
 
 // ---------------------------------------------------------------------------
 // Window classes and windows
@@ -401,6 +409,58 @@ BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);
 
 LONG GetWindowLongA(HWND hWnd, int nIndex);
 LONG SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong);
+
+// ---------------------------------------------------------------------------
+// Position, z-order, enabling, activation and keyboard focus
+//
+// Activation and focus are per thread, as on Windows: each thread has at
+// most one active top-level window and one focus window among its own.
+
+#define HWND_TOP ((HWND)0)
+#define HWND_BOTTOM ((HWND)1)
+#define HWND_TOPMOST ((HWND)-1)
+#define HWND_NOTOPMOST ((HWND)-2)
+
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOREDRAW 0x0008
+#define SWP_NOACTIVATE 0x0010
+#define SWP_FRAMECHANGED 0x0020
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+#define SWP_NOCOPYBITS 0x0100
+#define SWP_NOOWNERZORDER 0x0200
+#define SWP_NOSENDCHANGING 0x0400
+#define SWP_DRAWFRAME SWP_FRAMECHANGED
+#define SWP_NOREPOSITION SWP_NOOWNERZORDER
+
+// WM_ACTIVATE states (low word of wParam)
+#define WA_INACTIVE 0
+#define WA_ACTIVE 1
+#define WA_CLICKACTIVE 2
+
+// WM_SIZE kinds
+#define SIZE_RESTORED 0
+#define SIZE_MINIMIZED 1
+#define SIZE_MAXIMIZED 2
+
+// Mouse message key flags (wParam of WM_LBUTTONDOWN and friends)
+#define MK_LBUTTON 0x0001
+#define MK_RBUTTON 0x0002
+#define MK_SHIFT 0x0004
+#define MK_CONTROL 0x0008
+
+BOOL EnableWindow(HWND hWnd, BOOL bEnable);
+BOOL IsWindowEnabled(HWND hWnd);
+BOOL MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL GetWindowRect(HWND hWnd, LPRECT lpRect);
+BOOL GetClientRect(HWND hWnd, LPRECT lpRect);
+HWND GetActiveWindow(VOID);
+HWND SetActiveWindow(HWND hWnd);
+HWND GetFocus(VOID);
+HWND SetFocus(HWND hWnd);
 
 // ---------------------------------------------------------------------------
 // Messages and queues
