@@ -7,7 +7,9 @@
 #include "user/window.h"
 #include "user/wire.h"
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,75 @@ constexpr auto request_time_limit = 10s;
 constexpr int max_connections = 64;
 
 std::atomic<int> g_connections { 0 };
+
+// Answers decided but not yet written. A posted WM_DESTROY can end this
+// process a moment after it was queued, before the poster heard "done";
+// exit waits (briefly) for such answers so a delivered message is never
+// reported as lost. Sends still waiting for their window are not waited
+// for: they may never be answered.
+struct InFlight {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::shared_ptr<SentMessage>> sends;
+    int posts = 0;
+
+    bool settled()
+    {
+        return posts == 0
+            && std::none_of(sends.begin(), sends.end(), [](const auto& sm) { return sm->replied(); });
+    }
+};
+
+InFlight& in_flight()
+{
+    static InFlight* f = new InFlight;
+    return *f;
+}
+
+// Registers an answer in flight for the life of the object.
+class InFlightSend {
+public:
+    explicit InFlightSend(std::shared_ptr<SentMessage> sm)
+        : m_sm(std::move(sm))
+    {
+        std::lock_guard lock(in_flight().mutex);
+        in_flight().sends.push_back(m_sm);
+    }
+    ~InFlightSend()
+    {
+        {
+            std::lock_guard lock(in_flight().mutex);
+            std::erase(in_flight().sends, m_sm);
+        }
+        in_flight().changed.notify_all();
+    }
+    InFlightSend(const InFlightSend&) = delete;
+    InFlightSend& operator=(const InFlightSend&) = delete;
+
+private:
+    std::shared_ptr<SentMessage> m_sm;
+};
+
+class InFlightPost {
+public:
+    InFlightPost()
+    {
+        std::lock_guard lock(in_flight().mutex);
+        ++in_flight().posts;
+    }
+    ~InFlightPost()
+    {
+        {
+            std::lock_guard lock(in_flight().mutex);
+            --in_flight().posts;
+        }
+        in_flight().changed.notify_all();
+    }
+    InFlightPost(const InFlightPost&) = delete;
+    InFlightPost& operator=(const InFlightPost&) = delete;
+};
+
+constexpr auto exit_wait_limit = 2s;
 
 class FdGuard {
 public:
@@ -157,7 +228,8 @@ bool unmarshal(const wire::SendRequest& req, SentMessage& sm)
 // Hands the message to the window's thread and waits for the answer. No
 // reply (nullopt) when the client has gone away meanwhile: the message
 // still runs, and its answer is dropped.
-std::optional<wire::SendReply> serve_send(const wire::SendRequest& req, int client_fd)
+std::optional<wire::SendReply> serve_send(const wire::SendRequest& req, int client_fd,
+                                          std::optional<InFlightSend>& guard)
 {
     auto queue = queue_of_window(req.hwnd);
     if (!queue) {
@@ -175,6 +247,7 @@ std::optional<wire::SendReply> serve_send(const wire::SendRequest& req, int clie
     if (!waker->valid())
         return refused(ERROR_NO_SYSTEM_RESOURCES);
     sm->waker = waker;
+    guard.emplace(sm);
     if (!queue->deliver_sent(sm)) {
         wire::SendReply r;
         r.status = wire::Status::NoWindow;
@@ -246,6 +319,9 @@ wire::QueryReply serve_query(const wire::QueryRequest& req)
 
 void serve_connection(int fd)
 {
+    // Declared before the descriptor so they outlast the reply's write.
+    std::optional<InFlightSend> send_guard;
+    std::optional<InFlightPost> post_guard;
     FdGuard guard(fd);
     wire::Frame frame;
     if (wire::read_frame(fd, frame, Clock::now() + request_time_limit) != wire::IoResult::Ok)
@@ -265,18 +341,21 @@ void serve_connection(int fd)
         break;
     case wire::Op::Send:
         if (auto req = wire::decode_send_request(frame.body)) {
-            if (auto r = serve_send(*req, fd))
+            if (auto r = serve_send(*req, fd, send_guard))
                 reply = wire::encode(*r);
         }
         break;
     case wire::Op::Post:
-        if (auto req = wire::decode_post_request(frame.body))
+        if (auto req = wire::decode_post_request(frame.body)) {
+            post_guard.emplace();
             reply = wire::encode(serve_post(*req));
+        }
         break;
     }
     // A malformed or unknown request gets no answer: the connection closes.
     if (!reply.empty())
         wire::write_all(fd, reply, Clock::now() + request_time_limit);
+    ::shutdown(fd, SHUT_WR);
 }
 
 class Server {
@@ -379,12 +458,15 @@ MailboxState& state()
     return *s;
 }
 
-void unlink_at_exit()
+void at_exit()
 {
-    // NOTE: no lock here: another thread may hold it while the process
-    // exits, and the path itself only changes under the main flow.
+    // NOTE: not the state lock: another thread may hold it while the
+    // process exits.
     if (Server* s = state().server.load())
         s->unlink_socket();
+    auto& f = in_flight();
+    std::unique_lock lock(f.mutex);
+    f.changed.wait_for(lock, exit_wait_limit, [&f] { return f.settled(); });
 }
 
 } // namespace
@@ -415,7 +497,7 @@ bool ensure_mailbox()
     st.server.store(server.release());
     if (!st.exit_hook) {
         st.exit_hook = true;
-        std::atexit(unlink_at_exit);
+        std::atexit(at_exit);
     }
     return true;
 }

@@ -70,6 +70,7 @@ PeerProcess::PeerProcess(const std::string& cls, const std::string& title)
             return;
         line.append(buf, static_cast<size_t>(n));
     }
+    m_banner = line.substr(0, line.find('\n'));
     unsigned value = 0;
     if (std::sscanf(line.c_str(), "ready 0x%x", &value) == 1)
         m_hwnd = DwordToHandle<HWND>(value);

@@ -22,6 +22,8 @@ public:
     bool ready() const { return m_hwnd != nullptr; }
     HWND hwnd() const { return m_hwnd; }
     pid_t pid() const { return m_pid; }
+    // What the peer reported when it started (for failure messages).
+    const std::string& banner() const { return m_banner; }
 
     void kill_hard();
     // Exit status once the process has ended, minus the signal number if a
@@ -34,6 +36,7 @@ private:
     int m_out = -1;
     bool m_reaped = false;
     HWND m_hwnd = nullptr;
+    std::string m_banner;
 };
 
 } // namespace kolm::test

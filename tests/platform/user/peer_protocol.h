@@ -25,6 +25,12 @@ constexpr UINT call_back = WM_USER + 9;
 // Ends the process at once, without answering.
 constexpr UINT die = WM_USER + 10;
 
+// Ends the process with exit(exit_now_code) (exit handlers run).
+constexpr UINT exit_now = WM_USER + 11;
+constexpr int exit_now_code = 5;
+// ReplyMessage(wParam), then exit(exit_now_code).
+constexpr UINT reply_then_exit = WM_USER + 12;
+
 // Exit code after WM_DESTROY.
 constexpr int exit_code = 7;
 

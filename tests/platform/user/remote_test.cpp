@@ -177,10 +177,28 @@ TEST_F(RemoteTest, PostedDestroyEndsThePeerAndItsMailbox)
 {
     PeerProcess p("PeerClass", "Peer");
     ASSERT_TRUE(p.ready());
-    ASSERT_TRUE(PostMessageA(p.hwnd(), WM_DESTROY, 0, 0));
+    ASSERT_TRUE(PostMessageA(p.hwnd(), WM_DESTROY, 0, 0)) << GetLastError() << " " << p.banner();
     EXPECT_EQ(p.wait_exit(), peer::exit_code);
     EXPECT_FALSE(std::filesystem::exists(socket_of(p.pid())));
     EXPECT_EQ(FindWindowA("PeerClass", nullptr), nullptr);
+}
+
+TEST_F(RemoteTest, AnAnswerIsNotLostWhenTheTargetEndsRightAfterIt)
+{
+    // The target may end the moment it has the message; what it answered
+    // still reaches the caller.
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        PeerProcess posted("PeerClass", "Peer");
+        ASSERT_TRUE(posted.ready());
+        EXPECT_TRUE(PostMessageA(posted.hwnd(), peer::exit_now, 0, 0)) << GetLastError();
+        EXPECT_EQ(posted.wait_exit(), peer::exit_now_code);
+
+        PeerProcess sent("PeerClass", "Peer");
+        ASSERT_TRUE(sent.ready());
+        EXPECT_EQ(SendMessageA(sent.hwnd(), peer::reply_then_exit, 77, 0), 77);
+        EXPECT_EQ(sent.wait_exit(), peer::exit_now_code);
+    }
 }
 
 TEST_F(RemoteTest, ADeadTargetAnswersZeroAndIsNotFound)

@@ -1,9 +1,12 @@
 // A process with one window, for the cross-process tests: it answers the
 // messages of peer_protocol.h. Arguments: CLASS TITLE. It prints
-// "ready 0x%08X" with its window handle once the window exists.
+// "ready 0x%08X MAILBOX" with its window handle once the window exists.
 #include "peer_protocol.h"
 
+#include "user/mailbox.h"
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -48,6 +51,11 @@ LRESULT CALLBACK PeerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
         return SendMessageA(reinterpret_cast<HWND>(wparam), peer::add, 5, 6) + 100;
     case peer::die:
         ::_exit(3);
+    case peer::exit_now:
+        std::exit(peer::exit_now_code);
+    case peer::reply_then_exit:
+        ReplyMessage(static_cast<LRESULT>(wparam));
+        std::exit(peer::exit_now_code);
     case WM_DESTROY:
         PostQuitMessage(peer::exit_code);
         return 0;
@@ -73,7 +81,9 @@ int main(int argc, char** argv)
                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
     if (!hwnd)
         return 2;
-    std::printf("ready 0x%08X\n", HandleToDword(hwnd));
+    // The mailbox path is there for the tests' failure messages.
+    auto mailbox = kolm::platform::mailbox_socket_path();
+    std::printf("ready 0x%08X %s\n", HandleToDword(hwnd), mailbox ? mailbox->c_str() : "(no mailbox)");
     std::fflush(stdout);
     MSG m;
     while (GetMessageA(&m, nullptr, 0, 0) > 0) {

@@ -52,7 +52,7 @@ private:
     std::vector<LoggedMessage> m_entries;
 };
 
-// Registers a class (failing the test if it cannot).
+// Registers a class (failing the test if it cannot, unless it exists).
 void register_class(const char* name, WNDPROC proc, int window_extra = 0);
 
 HWND create(const char* cls, const char* title = "", DWORD style = WS_OVERLAPPEDWINDOW, HWND parent = nullptr,
