@@ -71,6 +71,9 @@ Connection connect_mailbox(const std::filesystem::path& dir, DWORD pid)
     do {
         rc = ::connect(conn.fd(), reinterpret_cast<const sockaddr*>(addr.addr()), addr.length());
     } while (rc != 0 && errno == EINTR);
+    // A connect interrupted and retried may find itself already done.
+    if (rc != 0 && errno == EISCONN)
+        rc = 0;
     if (rc != 0) {
         const int err = errno;
         if (err == ECONNREFUSED || err == ENOENT) {

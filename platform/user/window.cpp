@@ -335,7 +335,7 @@ std::optional<WindowInfo> local_window_info(DWORD handle)
 {
     std::lock_guard lock(window_lock());
     Window* w = find_window_locked(handle);
-    if (!w || w->state == WindowState::Creating)
+    if (!w)
         return std::nullopt;
     WindowInfo info;
     info.handle = w->handle;

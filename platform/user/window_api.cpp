@@ -234,7 +234,6 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
         return hwnd_from(h);
     if (DWORD h = remote_find_window(cls, title))
         return hwnd_from(h);
-    SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
 }
 

@@ -13,6 +13,7 @@
 #include "user/window.h"
 #include "user/wire.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <sys/stat.h>
@@ -127,6 +128,35 @@ TEST_F(RemoteTest, SendMessageCarriesNumbersAndMarshalledText)
     EXPECT_EQ(SendMessageA(p.hwnd(), WM_CREATE, 0, 0x1234), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MESSAGE_SYNC_ONLY));
     EXPECT_EQ(SendMessageA(p.hwnd(), peer::add, 1, 1), 2) << "the peer is unharmed";
+}
+
+TEST_F(RemoteTest, ListBoxTextsAndBuffersAreMarshalled)
+{
+    PeerProcess p("PeerClass", "Peer");
+    ASSERT_TRUE(p.ready());
+    const char* items[] = { "alpha", "", "a somewhat longer item", "delta", "e" };
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(SendMessageA(p.hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i])), i);
+    EXPECT_EQ(SendMessageA(p.hwnd(), LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("delta")),
+              3);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        const LRESULT len = SendMessageA(p.hwnd(), LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        ASSERT_EQ(len, static_cast<LRESULT>(std::strlen(items[i])));
+        char buf[64];
+        std::memset(buf, 0xbd, sizeof buf);
+        EXPECT_EQ(SendMessageA(p.hwnd(), LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buf)), len);
+        EXPECT_STREQ(buf, items[i]);
+        EXPECT_EQ(static_cast<unsigned char>(buf[len + 1]), 0xbd) << "wrote past the text";
+    }
+    EXPECT_EQ(SendMessageA(p.hwnd(), LB_GETTEXT, 9, 0), LB_ERR);
+
+    int selected[8];
+    std::fill(std::begin(selected), std::end(selected), -7);
+    EXPECT_EQ(SendMessageA(p.hwnd(), LB_GETSELITEMS, 2, reinterpret_cast<LPARAM>(selected)), 2);
+    EXPECT_EQ(selected[0], 0);
+    EXPECT_EQ(selected[1], 2);
+    EXPECT_EQ(selected[2], -7) << "wrote past the array";
 }
 
 TEST_F(RemoteTest, ReplyMessageReleasesARemoteSenderEarly)

@@ -9,12 +9,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
 
 bool g_inside_early = false;
 int g_posted = 0;
+// The peer's window also answers a few list-box messages, so the
+// marshalling of their texts and buffers can be tested end to end.
+std::vector<std::string> g_items;
 
 LRESULT CALLBACK PeerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
@@ -40,6 +44,29 @@ LRESULT CALLBACK PeerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
         }
         g_inside_early = false;
         return 999;
+    }
+    case LB_ADDSTRING:
+        g_items.emplace_back(reinterpret_cast<const char*>(lparam));
+        return static_cast<LRESULT>(g_items.size() - 1);
+    case LB_GETTEXTLEN:
+        return wparam < g_items.size() ? static_cast<LRESULT>(g_items[wparam].size()) : LB_ERR;
+    case LB_GETTEXT:
+        if (wparam >= g_items.size())
+            return LB_ERR;
+        std::memcpy(reinterpret_cast<char*>(lparam), g_items[wparam].c_str(), g_items[wparam].size() + 1);
+        return static_cast<LRESULT>(g_items[wparam].size());
+    case LB_FINDSTRINGEXACT:
+        for (size_t i = 0; i < g_items.size(); ++i)
+            if (g_items[i] == reinterpret_cast<const char*>(lparam))
+                return static_cast<LRESULT>(i);
+        return LB_ERR;
+    case LB_GETSELITEMS: {
+        // Every other item counts as selected.
+        int* out = reinterpret_cast<int*>(lparam);
+        LRESULT n = 0;
+        for (size_t i = 0; i < g_items.size() && static_cast<WPARAM>(n) < wparam; i += 2)
+            out[n++] = static_cast<int>(i);
+        return n;
     }
     case peer::inside_early:
         return g_inside_early ? 1 : 0;
