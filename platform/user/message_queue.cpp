@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <map>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace kolm::platform {
 
@@ -218,15 +216,17 @@ bool MessageQueue::alive()
     return !m_dead;
 }
 
+// The same numbers GetCurrentThreadId and GetCurrentProcessId give, so a
+// program may pass them to PostThreadMessageA and compare them with
+// GetWindowThreadProcessId.
 DWORD current_thread_id()
 {
-    static thread_local DWORD tid = static_cast<DWORD>(::syscall(SYS_gettid));
-    return tid;
+    return GetCurrentThreadId();
 }
 
 DWORD current_process_id()
 {
-    return static_cast<DWORD>(::getpid());
+    return GetCurrentProcessId();
 }
 
 namespace {

@@ -1,8 +1,9 @@
 #include "user/waker.h"
 
+#include "win32/kernel.h"
+
 #include <cerrno>
 #include <cstdint>
-#include <ctime>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -70,10 +71,7 @@ Ready poll_readable(const int* fds, bool* ready, int count, std::optional<Clock:
 
 unsigned tick_count()
 {
-    timespec ts {};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<unsigned>(ms);
+    return GetTickCount();
 }
 
 } // namespace kolm::platform

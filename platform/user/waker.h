@@ -35,8 +35,7 @@ enum class Ready { Yes, TimedOut, Error };
 // time that is left. `ready` gets one flag per descriptor.
 Ready poll_readable(const int* fds, bool* ready, int count, std::optional<Clock::time_point> deadline);
 
-// Milliseconds since an arbitrary start, wrapping as a DWORD: the clock of
-// MSG.time and of timer callbacks.
+// GetTickCount: the clock of MSG.time and of timer callbacks.
 unsigned tick_count();
 
 } // namespace kolm::platform
