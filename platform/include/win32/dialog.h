@@ -65,6 +65,42 @@ BOOL SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
 UINT GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax);
 LRESULT SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL IsDialogMessageA(HWND hDlg, struct tagMSG* lpMsg);
+HWND GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
+BOOL CheckRadioButton(HWND hDlg, int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
+BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck);
+UINT IsDlgButtonChecked(HWND hDlg, int nIDButton);
+
+#define CreateDialogA(inst, name, parent, proc) CreateDialogParamA(inst, name, parent, proc, 0)
+#define DialogBoxA(inst, name, parent, proc) DialogBoxParamA(inst, name, parent, proc, 0)
+
+// The class of dialog windows.
+#define WC_DIALOG MAKEINTATOM(0x8002)
+
+// Dialog manager messages and the answers of WM_GETDLGCODE.
+#define DM_GETDEFID (WM_USER + 0)
+#define DM_SETDEFID (WM_USER + 1)
+#define DC_HASDEFID 0x534B
+#define DLGC_WANTARROWS 0x0001
+#define DLGC_WANTTAB 0x0002
+#define DLGC_WANTALLKEYS 0x0004
+#define DLGC_WANTMESSAGE 0x0004
+#define DLGC_HASSETSEL 0x0008
+#define DLGC_DEFPUSHBUTTON 0x0010
+#define DLGC_UNDEFPUSHBUTTON 0x0020
+#define DLGC_RADIOBUTTON 0x0040
+#define DLGC_WANTCHARS 0x0080
+#define DLGC_STATIC 0x0100
+#define DLGC_BUTTON 0x2000
+
+#ifndef ERROR_CONTROL_ID_NOT_FOUND
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+#endif
+#ifndef ERROR_INVALID_MSGBOX_STYLE
+#define ERROR_INVALID_MSGBOX_STYLE 1438L
+#endif
+#ifndef ERROR_WINDOW_NOT_DIALOG
+#define ERROR_WINDOW_NOT_DIALOG 1420L
+#endif
 
 // Message boxes.
 #define MB_OK 0x00000000L
@@ -97,6 +133,12 @@ BOOL IsDialogMessageA(HWND hDlg, struct tagMSG* lpMsg);
 #define IDIGNORE 5
 #define IDYES 6
 #define IDNO 7
+#define IDCLOSE 8
+#define IDHELP 9
+
+#define MB_TYPEMASK 0x0000000FL
+#define MB_ICONMASK 0x000000F0L
+#define MB_DEFMASK 0x00000F00L
 
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
@@ -107,7 +149,30 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 #define BS_AUTOCHECKBOX 0x00000003L
 #define BS_RADIOBUTTON 0x00000004L
 #define BS_GROUPBOX 0x00000007L
+#define BS_3STATE 0x00000005L
+#define BS_AUTO3STATE 0x00000006L
 #define BS_AUTORADIOBUTTON 0x00000009L
+#define BS_TYPEMASK 0x0000000FL
+#define BS_LEFTTEXT 0x00000020L
+#define SS_TYPEMASK 0x0000001FL
+#define SS_SIMPLE 0x0000000BL
+#define SS_LEFTNOWORDWRAP 0x0000000CL
+#define SS_NOTIFY 0x00000100L
+#define ES_CENTER 0x0001L
+#define ES_RIGHT 0x0002L
+#define ES_UPPERCASE 0x0008L
+#define ES_LOWERCASE 0x0010L
+#define ES_PASSWORD 0x0020L
+#define ES_NOHIDESEL 0x0100L
+#define ES_OEMCONVERT 0x0400L
+#define ES_WANTRETURN 0x1000L
+#define ES_NUMBER 0x2000L
+#define LBS_NOREDRAW 0x0004L
+#define LBS_HASSTRINGS 0x0040L
+#define LBS_USETABSTOPS 0x0080L
+#define LBS_WANTKEYBOARDINPUT 0x0400L
+#define LBS_DISABLENOSCROLL 0x1000L
+#define LBS_NOSEL 0x4000L
 #define SS_LEFT 0x00000000L
 #define SS_CENTER 0x00000001L
 #define SS_RIGHT 0x00000002L
@@ -126,7 +191,14 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
 // Notifications carried in the high word of WM_COMMAND's wParam.
 #define BN_CLICKED 0
+#define BN_DOUBLECLICKED 5
+#define STN_CLICKED 0
+#define EN_SETFOCUS 0x0100
+#define EN_KILLFOCUS 0x0200
 #define EN_CHANGE 0x0300
+#define EN_UPDATE 0x0400
+#define EN_ERRSPACE 0x0500
+#define EN_MAXTEXT 0x0501
 #define LBN_ERRSPACE (-2)
 #define LBN_SELCHANGE 1
 #define LBN_DBLCLK 2
@@ -143,6 +215,17 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 #define BM_CLICK 0x00F5
 #define BST_UNCHECKED 0
 #define BST_CHECKED 1
+#define BST_INDETERMINATE 2
+#define BST_PUSHED 4
+#define BST_FOCUS 8
+
+// Edit messages beyond those of win32/user.h.
+#define EM_GETMODIFY 0x00B8
+#define EM_SETMODIFY 0x00B9
+#define EM_GETLINECOUNT 0x00BA
+#define EM_SETREADONLY 0x00CF
+#define EM_SETLIMITTEXT EM_LIMITTEXT
+#define EM_GETLIMITTEXT 0x00D5
 
 // List box messages and results.
 #define LB_ADDSTRING 0x0180
