@@ -76,7 +76,7 @@ bool next_message(MessageQueue& queue, const MessageFilter& filter, bool remove,
         if (!wait)
             return false;
         bool ready;
-        if (poll_readable(&fd, &ready, 1, queue.next_timer_due()) == Ready::Error)
+        if (poll_readable(&fd, &ready, 1, queue.next_timer_due(filter)) == Ready::Error)
             return false;
     }
 }

@@ -157,10 +157,14 @@ bool MessageQueue::take_timer(const MessageFilter& filter, bool remove, MSG& out
     return true;
 }
 
-std::optional<Clock::time_point> MessageQueue::next_timer_due()
+std::optional<Clock::time_point> MessageQueue::next_timer_due(const MessageFilter& filter)
 {
+    if (!filter.accepts_message(WM_TIMER))
+        return std::nullopt;
     std::lock_guard lock(m_mutex);
-    return m_timers.next_due();
+    if (filter.any_window)
+        return m_timers.next_due();
+    return m_timers.next_due([&](DWORD hwnd) { return filter.accepts_window(hwnd); });
 }
 
 UINT_PTR MessageQueue::set_timer(DWORD hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC proc)

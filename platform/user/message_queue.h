@@ -84,7 +84,7 @@ public:
     bool take_posted(const MessageFilter& filter, bool remove, MSG& out);
     bool take_quit(const MessageFilter& filter, bool remove, MSG& out);
     bool take_timer(const MessageFilter& filter, bool remove, MSG& out);
-    std::optional<Clock::time_point> next_timer_due();
+    std::optional<Clock::time_point> next_timer_due(const MessageFilter& filter);
 
     UINT_PTR set_timer(DWORD hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC proc);
     bool kill_timer(DWORD hwnd, UINT_PTR id);

@@ -125,6 +125,20 @@ std::optional<Clock::time_point> TimerSet::next_due()
     return m_heap.front().due;
 }
 
+std::optional<Clock::time_point> TimerSet::next_due(const std::function<bool(DWORD hwnd)>& accept)
+{
+    drop_stale_top();
+    if (m_heap.empty())
+        return std::nullopt;
+    if (accept(m_heap.front().key.first))
+        return m_heap.front().due;
+    std::optional<Clock::time_point> best;
+    for (const auto& [key, t] : m_timers)
+        if (accept(key.first) && (!best || t.due < *best))
+            best = t.due;
+    return best;
+}
+
 bool TimerSet::has_timer_proc(DWORD hwnd, UINT_PTR id, TIMERPROC proc) const
 {
     auto it = m_timers.find({ hwnd, id });

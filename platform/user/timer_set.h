@@ -36,7 +36,10 @@ public:
     // re-armed one period from `now`.
     std::optional<Fired> take_due(Clock::time_point now, const std::function<bool(DWORD hwnd)>& accept,
                                   bool remove);
+    // When the next timer that `accept` takes is due (a reader filtered on
+    // one window must not wake for the others' timers).
     std::optional<Clock::time_point> next_due();
+    std::optional<Clock::time_point> next_due(const std::function<bool(DWORD hwnd)>& accept);
     bool has_timer_proc(DWORD hwnd, UINT_PTR id, TIMERPROC proc) const;
     size_t size() const { return m_timers.size(); }
     size_t heap_entries() const { return m_heap.size(); }

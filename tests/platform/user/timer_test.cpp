@@ -4,6 +4,8 @@
 
 #include "user/timer_set.h"
 
+#include <ctime>
+
 using kolm::test::create;
 using kolm::test::next_message_within;
 
@@ -110,6 +112,24 @@ TEST_F(TimerTest, AtMostOneWmTimerIsPendingPerTimer)
     ASSERT_TRUE(PeekMessageA(&m, h, 0, 0, PM_REMOVE));
     EXPECT_EQ(m.message, static_cast<UINT>(WM_TIMER));
     EXPECT_FALSE(PeekMessageA(&m, h, 0, 0, PM_REMOVE)) << "a second WM_TIMER was pending";
+    KillTimer(h, 1);
+    KillTimer(clock, 9);
+    DestroyWindow(clock);
+}
+
+TEST_F(TimerTest, AWaitFilteredOnOneWindowDoesNotSpinOnAnothersTimer)
+{
+    HWND clock = create("Timed");
+    SetTimer(h, 1, 10, nullptr); // due long before the clock, and filtered out
+    SetTimer(clock, 9, 200, nullptr);
+    timespec before {}, after {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+    MSG m;
+    ASSERT_TRUE(next_message_within(m, clock, std::chrono::seconds(20)));
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
+    EXPECT_EQ(m.wParam, 9u);
+    const double cpu_ms = (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
+    EXPECT_LT(cpu_ms, 100.0) << "the wait burnt the processor";
     KillTimer(h, 1);
     KillTimer(clock, 9);
     DestroyWindow(clock);
