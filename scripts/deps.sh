@@ -8,6 +8,7 @@ packages=(
   libsqlite3-dev sqlite3
   libgtest-dev googletest
   python3
+  python3-serial picocom socat ser2net
 )
 
 missing=()

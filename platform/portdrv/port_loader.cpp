@@ -1,0 +1,268 @@
+#include "portdrv/port_loader.h"
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <strings.h>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "portdrv/port_driver.h"
+#include "portdrv/pty_links.h"
+#include "portdrv/pty_port.h"
+#include "win32.h"
+
+namespace kolm::platform::portdrv {
+
+namespace {
+
+const char kPortPath[] = "Enum\\Root\\Ports";
+const char kClassPath[] = "System\\CurrentControlSet\\Services\\Class";
+const char kOurDriver[] = "kolmvx.vxd";
+
+// A REG_SZ of an open key into `buf`; false when missing, too long or not
+// a string.
+bool read_string(HKEY key, const char* name, char* buf, DWORD size)
+{
+    DWORD type = 0;
+    DWORD len = size;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &len) != ERROR_SUCCESS)
+        return false;
+    if (type != REG_SZ || len == 0)
+        return false;
+    buf[len < size ? len : size - 1] = '\0';
+    return true;
+}
+
+// The name becomes a file name under dev/: letters and digits only.
+bool usable_port_name(const char* name)
+{
+    if (!*name)
+        return false;
+    for (const char* p = name; *p; ++p)
+        if (!std::isalnum(static_cast<unsigned char>(*p)))
+            return false;
+    return true;
+}
+
+bool driver_is_ours(const char* driver, std::string* why)
+{
+    const std::string path = std::string(kClassPath) + "\\" + driver;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        if (why)
+            *why = "its driver entry " + path + " is missing";
+        return false;
+    }
+    char port_driver[64] = "";
+    const bool read = read_string(key, "PortDriver", port_driver, sizeof port_driver);
+    RegCloseKey(key);
+    if (!read || strcasecmp(port_driver, kOurDriver) != 0) {
+        if (why)
+            *why = "its driver entry " + path + " names another port driver";
+        return false;
+    }
+    return true;
+}
+
+// Exit handling: the loaded ports whose links go when the process does.
+std::mutex g_exit_lock;
+LoadedPorts* g_loaded = nullptr; // guarded by g_exit_lock
+int g_signal_pipe[2] = {-1, -1};
+std::once_flag g_exit_once;
+
+void withdraw_loaded_links()
+{
+    std::lock_guard lock(g_exit_lock);
+    if (g_loaded)
+        g_loaded->withdraw_links();
+}
+
+void on_exit_signal(int sig)
+{
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(sig);
+    [[maybe_unused]] ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Runs outside the signal handler: removes the links, then asks the
+// runtime to end the way the installer does. Without a runtime window the
+// signal takes its default course.
+void exit_signal_thread()
+{
+    for (;;) {
+        unsigned char sig = 0;
+        const ssize_t n = ::read(g_signal_pipe[0], &sig, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        withdraw_loaded_links();
+        const HWND runtime = DwordToHandle<HWND>(read_published_value("HWND"));
+        if (!runtime || !PostMessageA(runtime, WM_DESTROY, 0, 0)) {
+            std::signal(sig, SIG_DFL);
+            std::raise(sig);
+        }
+    }
+}
+
+void install_exit_handling(bool signals)
+{
+    std::call_once(g_exit_once, [signals] {
+        std::atexit(withdraw_loaded_links);
+        if (!signals || ::pipe2(g_signal_pipe, O_CLOEXEC) != 0)
+            return;
+        struct sigaction sa {};
+        sa.sa_handler = on_exit_signal;
+        sa.sa_flags = SA_RESETHAND | SA_RESTART;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGTERM, &sa, nullptr);
+        std::thread(exit_signal_thread).detach();
+    });
+}
+
+} // namespace
+
+struct LoaderAccess {
+    static std::unique_ptr<LoadedPorts> make() { return std::unique_ptr<LoadedPorts>(new LoadedPorts()); }
+    static LoadedPorts& fill(LoadedPorts& l, std::string name, std::shared_ptr<PtyPort> port,
+                             std::shared_ptr<PortDriver> driver)
+    {
+        l.m_name = std::move(name);
+        l.m_port = std::move(port);
+        l.m_driver = std::move(driver);
+        l.m_installation = std::make_unique<DriverInstallation>(l.m_driver);
+        return l;
+    }
+};
+
+std::optional<RegisteredPort> find_redirected_port(std::string* why)
+{
+    HKEY ports;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortPath, 0, KEY_READ, &ports) != ERROR_SUCCESS) {
+        if (why)
+            *why = "no port is registered";
+        return std::nullopt;
+    }
+    std::optional<RegisteredPort> found;
+    if (why)
+        *why = "no registered port is a Tarvizone port";
+    // The runtime reads subkey names of up to 7 characters and takes the
+    // first port with the mark; the driver is loaded for that same port.
+    for (DWORD index = 0;; ++index) {
+        char sub[8];
+        DWORD sub_len = sizeof sub;
+        if (RegEnumKeyExA(ports, index, sub, &sub_len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY device;
+        if (RegOpenKeyExA(ports, sub, 0, KEY_READ, &device) != ERROR_SUCCESS)
+            continue;
+        char mfg[16] = "";
+        if (!read_string(device, "Mfg", mfg, sizeof mfg) || std::strcmp(mfg, "Tarvizone") != 0) {
+            RegCloseKey(device);
+            continue;
+        }
+        char name[8] = "";
+        char driver[64] = "";
+        const bool named = read_string(device, "PORTNAME", name, sizeof name);
+        const bool has_driver = read_string(device, "Driver", driver, sizeof driver);
+        RegCloseKey(device);
+        const std::string where = std::string(kPortPath) + "\\" + sub;
+        if (!named || !usable_port_name(name)) {
+            if (why)
+                *why = where + " has no usable PORTNAME";
+        } else if (!has_driver) {
+            if (why)
+                *why = where + " has no Driver";
+        } else if (driver_is_ours(driver, why)) {
+            found = RegisteredPort{name, sub};
+        }
+        break;
+    }
+    RegCloseKey(ports);
+    return found;
+}
+
+LoadedPorts::~LoadedPorts()
+{
+    {
+        std::lock_guard lock(g_exit_lock);
+        if (g_loaded == this)
+            g_loaded = nullptr;
+    }
+    m_installation.reset();
+    if (m_port)
+        m_port->stop();
+    // The port (and with it the links) goes with the last reference; the
+    // driver holds one, so both are released here.
+    m_driver.reset();
+    m_port.reset();
+}
+
+void LoadedPorts::withdraw_links()
+{
+    const std::string slave = m_port->slave_path();
+    withdraw_link(m_port->link_path(), slave);
+    if (!m_port->extra_link().empty())
+        withdraw_link(m_port->extra_link(), slave);
+}
+
+std::unique_ptr<LoadedPorts> load_port_drivers(const LoaderSettings& settings)
+{
+    std::string why;
+    auto found = find_redirected_port(&why);
+    if (!found) {
+        if (settings.announce)
+            std::fprintf(stderr, "kolm32: no port driver loaded: %s\n", why.c_str());
+        return nullptr;
+    }
+
+    PtyPortOptions options;
+    options.port_name = found->name;
+    if (const char* link = std::getenv("KOLM_PORT_LINK"); link && *link)
+        options.extra_link = link;
+    const char* commands = std::getenv("KOLM_DRIVER_COMMANDS");
+    options.path = commands && strcasecmp(commands, "window") == 0 ? CommandPath::Window : CommandPath::Event;
+
+    auto made = PtyPort::create(options);
+    if (!made) {
+        std::fprintf(stderr, "kolm32: %s: cannot make the port: %s\n", found->name.c_str(),
+                     made.error().message().c_str());
+        return nullptr;
+    }
+    auto port = made.value();
+    DriverOptions driver_options;
+    driver_options.path = options.path;
+    auto driver = std::make_shared<PortDriver>(port, driver_options);
+    port->attach(driver);
+
+    auto loaded = LoaderAccess::make();
+    LoaderAccess::fill(*loaded, found->name, port, driver);
+    if (settings.announce) {
+        std::fprintf(stderr, "kolm32: %s is %s (%s)\n", found->name.c_str(), port->link_path().c_str(),
+                     port->slave_path().c_str());
+        if (!port->extra_link().empty()) {
+            if (port->link_problem().empty())
+                std::fprintf(stderr, "kolm32: %s is also %s\n", found->name.c_str(), port->extra_link().c_str());
+            else
+                std::fprintf(stderr, "kolm32: %s: %s\n", found->name.c_str(), port->link_problem().c_str());
+        }
+    }
+    {
+        std::lock_guard lock(g_exit_lock);
+        g_loaded = loaded.get();
+    }
+    install_exit_handling(settings.exit_signals);
+    return loaded;
+}
+
+} // namespace kolm::platform::portdrv

@@ -1,0 +1,126 @@
+#include "portdrv/pty_device.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kolm::platform::portdrv {
+
+std::string SysError::message() const
+{
+    return step + ": " + std::strerror(err);
+}
+
+namespace {
+
+int close_keep_errno(int fd)
+{
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return -1;
+}
+
+bool set_termios(int master, const termios& t)
+{
+    for (;;) {
+        if (::tcsetattr(master, TCSANOW, &t) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
+SysResult<std::unique_ptr<PtyDevice>> PtyDevice::create()
+{
+    const int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m < 0)
+        return SysError{"posix_openpt", errno};
+    auto fail = [m](const char* step) {
+        const int e = errno;
+        close_keep_errno(m);
+        return SysError{step, e};
+    };
+    if (::grantpt(m) != 0)
+        return fail("grantpt");
+    if (::unlockpt(m) != 0)
+        return fail("unlockpt");
+    char name[128];
+    if (::ptsname_r(m, name, sizeof name) != 0)
+        return fail("ptsname");
+    // NOTE: devpts usually creates the slave for its owner alone; the
+    // owner's group (a dialout-like group of users) may open it too.
+    if (::chmod(name, 0660) != 0)
+        return fail("chmod slave");
+
+    // A new slave echoes and translates; termios calls on the master act on
+    // the slave, so the line is made raw before anyone can open it.
+    termios t{};
+    if (::tcgetattr(m, &t) != 0)
+        return fail("tcgetattr");
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_lflag |= EXTPROC;
+    if (!set_termios(m, t))
+        return fail("tcsetattr");
+    int one = 1;
+    if (::ioctl(m, TIOCPKT, &one) != 0)
+        return fail("TIOCPKT");
+    // The IOCTL status our own setup caused is read and ignored like any
+    // other change: it describes the line as it now is.
+    return std::unique_ptr<PtyDevice>(new PtyDevice(m, name, t));
+}
+
+PtyDevice::PtyDevice(int master, std::string slave, const termios& initial)
+    : m_master(master), m_slave(std::move(slave)), m_initial(initial)
+{
+}
+
+PtyDevice::~PtyDevice()
+{
+    // Closing the master hangs up every application still holding the
+    // slave: reads give 0, writes EIO, poll reports POLLHUP.
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool PtyDevice::line_settings(termios& out) const
+{
+    return ::tcgetattr(m_master, &out) == 0;
+}
+
+bool PtyDevice::set_line_settings(const termios& t)
+{
+    return set_termios(m_master, t);
+}
+
+bool PtyDevice::reset_line()
+{
+    return set_termios(m_master, m_initial);
+}
+
+PtyDevice::Discard PtyDevice::discard_unread_input()
+{
+    Discard d;
+    const int s = ::ioctl(m_master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (s < 0)
+        return d;
+    d.opened = true;
+    d.flushed = ::tcflush(s, TCIFLUSH) == 0;
+    ::close(s);
+    return d;
+}
+
+bool PtyDevice::discard_unread_output()
+{
+    return ::tcflush(m_master, TCIFLUSH) == 0;
+}
+
+} // namespace kolm::platform::portdrv

@@ -1,0 +1,76 @@
+// One pseudo-terminal pair set up as a serial line: the driver keeps the
+// master end, an application opens the slave as its COM port.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include <termios.h>
+
+namespace kolm::platform::portdrv {
+
+// A failed system call inside the port driver: which step, and errno.
+struct SysError {
+    std::string step;
+    int err = 0;
+    std::string message() const;
+};
+
+// A value or the SysError that prevented it.
+template <typename T>
+class SysResult {
+public:
+    SysResult(T value) : m_v(std::in_place_index<0>, std::move(value)) {}
+    SysResult(SysError e) : m_v(std::in_place_index<1>, std::move(e)) {}
+    explicit operator bool() const { return m_v.index() == 0; }
+    T& value() { return std::get<0>(m_v); }
+    const SysError& error() const { return std::get<1>(m_v); }
+
+private:
+    std::variant<T, SysError> m_v;
+};
+
+class PtyDevice {
+public:
+    // A new pair: master non-blocking and close-on-exec, packet mode on,
+    // the slave raw with EXTPROC (so every termios change the application
+    // makes is reported), its mode 0660 so the owner's group may use it.
+    static SysResult<std::unique_ptr<PtyDevice>> create();
+    ~PtyDevice();
+    PtyDevice(const PtyDevice&) = delete;
+    PtyDevice& operator=(const PtyDevice&) = delete;
+
+    int master() const { return m_master; }
+    const std::string& slave_path() const { return m_slave; }
+
+    // The slave's termios as the application left it; false on failure.
+    bool line_settings(termios& out) const;
+    // Sets the slave's termios from the master side (reported on the master
+    // as a packet-mode IOCTL status, like an application's change).
+    bool set_line_settings(const termios& t);
+    // Back to the settings the pair was created with.
+    bool reset_line();
+
+    // Throws away bytes written to the master that no application has read.
+    // A pty keeps them across the last close and hands them to the next
+    // opener, and only a flush on the slave side removes them, so this opens
+    // the slave itself (which inotify reports like any other open and close).
+    struct Discard {
+        bool opened = false;  // the slave was opened (and closed again)
+        bool flushed = false;
+    };
+    Discard discard_unread_input();
+    // Throws away what the application wrote that the driver has not read.
+    bool discard_unread_output();
+
+private:
+    PtyDevice(int master, std::string slave, const termios& initial);
+
+    int m_master = -1;    // owned; -1 once closed
+    std::string m_slave;  // /dev/pts/N
+    termios m_initial{};  // raw, EXTPROC, as created
+};
+
+} // namespace kolm::platform::portdrv

@@ -1,0 +1,174 @@
+// The application side of the port driver for users: the redirected COM port
+// is a pseudo-terminal. An application opens its slave (through the link
+// dev/<PORTNAME> in the machine root) and uses it like a serial line; a
+// watcher thread turns what it does into driver commands:
+//
+//   open (the first one)            -> Prep
+//   close (the last one)            -> Disc, once its output has been taken
+//   speed set to B0 (drops DTR)     -> DTRLow, once per change to B0
+//   tcflush(TCOFLUSH)               -> FlushToNet (held output is dropped)
+//   tcflush(TCIFLUSH)               -> FlushFromNet
+//
+// A tcsetattr(TCSAFLUSH) also purges the line's input and the pty reports it
+// with the same FLUSHREAD status as tcflush(TCIFLUSH); it is a change of line
+// settings, not a purge, and is told apart by the IOCTL status every termios
+// change brings (EXTPROC is kept set for that). A real tcflush(TCIFLUSH)
+// merged with a settings change in the same read cannot be told apart and
+// counts as the settings change.
+//
+// Bytes from the network are written to the pty only while an application
+// has the slave open; what the runtime hands over at other times is taken
+// and dropped (nobody is there to read it, and the pty would otherwise give
+// it to the next application that opens the port). When the runtime reports
+// that the connection failed or ended, the application sees a hang-up, as on
+// a serial line that lost carrier: the pty is closed and a fresh one is
+// published under the same link, so the next open starts a clean session.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "portdrv/port_driver.h"
+#include "portdrv/pty_device.h"
+
+namespace kolm::platform::portdrv {
+
+struct PtyPortOptions {
+    std::string port_name;                 // "COM3": published as dev/COM3 in the machine root
+    std::filesystem::path extra_link;       // also published here when not empty
+    CommandPath path = CommandPath::Event;  // Disc is acknowledged (SUBF_DISC_DONE) only on the event path
+    size_t output_capacity = 32 * 1024;     // bytes of application output held for the runtime
+    // How long a last close waits for the runtime to take what the
+    // application wrote before closing, before Disc is raised anyway.
+    std::chrono::milliseconds closing_wait{3000};
+    // How long a lone FLUSHREAD waits for the IOCTL status that would make
+    // it part of a tcsetattr(TCSAFLUSH).
+    std::chrono::milliseconds flush_settle{20};
+};
+
+class PtyPort final : public AppSide {
+public:
+    static SysResult<std::shared_ptr<PtyPort>> create(PtyPortOptions options);
+    ~PtyPort() override;
+    PtyPort(const PtyPort&) = delete;
+    PtyPort& operator=(const PtyPort&) = delete;
+
+    // Connects the port to its driver and starts watching the application.
+    void attach(std::shared_ptr<PortDriver> driver);
+    // Stops the watcher (also done by the destructor, which then hangs up
+    // any application and removes the links).
+    void stop();
+
+    std::filesystem::path link_path() const { return m_link; }
+    const std::filesystem::path& extra_link() const { return m_opt.extra_link; }
+    // Why the extra link could not be published; empty when it was.
+    const std::string& link_problem() const { return m_link_problem; }
+    // The slave the links point at now (it changes at every hang-up).
+    std::string slave_path() const;
+    // Ptys made so far: 1, plus one per hang-up.
+    unsigned generation() const { return m_generation.load(); }
+    // Opens minus closes of the slave by applications, as last counted.
+    int applications() const { return m_apps_seen.load(); }
+    size_t buffered_output() const;
+
+    size_t take_output(char* dst, size_t max) override;
+    size_t give_input(const char* src, size_t len) override;
+    void on_subfunction(int subf) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    PtyPort(PtyPortOptions options, std::unique_ptr<PtyDevice> pty);
+    bool open_watch_fds();
+    void publish(const std::string& slave);
+    void wake();
+
+    // The watcher thread (pty_watcher.cpp).
+    void run();
+    int next_timeout() const;
+    void on_inotify();
+    void on_master_writable();
+    void on_wake();
+    void on_deadlines();
+    void handle_subfunction(int subf);
+    void read_master();
+    void handle_status(unsigned char status);
+    void line_changed();
+    void app_opened();
+    void app_closed();
+    void raise_prep();
+    void begin_closing();
+    void finish_close();
+    void hang_up();
+    void end_input();
+    void discard_own_input();
+    void clear_output();
+    void raise_disc();
+    void raise(int code);
+    bool watch(PtyDevice& pty, int& wd);
+
+    const PtyPortOptions m_opt;
+    const std::filesystem::path m_link; // dev/<port_name>
+    std::string m_link_problem;
+    std::weak_ptr<PortDriver> m_driver;
+    std::thread m_watcher;
+    std::atomic<bool> m_stop{false};
+    int m_epoll = -1;   // master, inotify and wake-up descriptors
+    int m_inotify = -1; // opens and closes of the slave
+    int m_wake = -1;    // eventfd: runtime threads and stop() wake the watcher
+
+    // Network input. give_input writes to the master under m_in_lock; the
+    // watcher replaces the pty and switches input off under it, so no write
+    // can land in a pty after its session ended.
+    mutable std::mutex m_in_lock;
+    std::unique_ptr<PtyDevice> m_pty; // guarded for replacement; read freely by the watcher
+    bool m_accept_input = false;      // a session's Prep was raised and it has not ended; guarded
+    std::atomic<bool> m_want_space{false}; // the last give_input met a full pty
+
+    // Application output waiting for the runtime: a ring of m_opt.output_capacity.
+    mutable std::mutex m_out_lock;
+    std::vector<char> m_out;         // guarded
+    size_t m_out_head = 0;           // index of the oldest byte; guarded
+    size_t m_out_count = 0;          // bytes held; guarded
+    bool m_reader_stalled = false;   // the watcher stopped reading the master: ring full; guarded
+    bool m_out_unconfirmed = false;  // bytes were taken and the runtime has not yet come back to find the ring empty; guarded
+    bool m_drain_watch = false;      // a last close waits for the ring to drain; guarded
+    bool m_delivering = true;        // false once the runtime has ended; guarded
+
+    // Sub-functions from the runtime, in order, for the watcher.
+    std::mutex m_sub_lock;
+    std::vector<int> m_subs; // guarded
+
+    std::atomic<int> m_apps_seen{0};
+    std::atomic<unsigned> m_generation{1};
+
+    // Watcher-only state.
+    int m_wd = -1;                // inotify watch of the current slave
+    int m_apps = 0;               // application opens minus closes
+    int m_own_opens = 0;          // own opens whose inotify event is still to come
+    int m_own_closes = 0;         // own closes likewise
+    bool m_session = false;       // an application has the port open
+    unsigned m_session_id = 0;    // numbers sessions; 0 = none
+    bool m_prep_deferred = false; // the session's Prep waits for the previous Disc
+    std::deque<unsigned> m_preps_unanswered; // sessions whose Prep awaits CONNECTED/CONNECT_FAILED
+    unsigned m_connected_session = 0;        // session the runtime reported connected
+    unsigned m_closed_early = 0;  // NET_CLOSED came before that session's CONNECTED
+    bool m_disc_unacked = false;  // Disc raised on the event path, SUBF_DISC_DONE not yet seen
+    bool m_closing = false;       // last close waits for its output to drain
+    Clock::time_point m_closing_deadline{};
+    bool m_flushread_pending = false;
+    Clock::time_point m_flushread_deadline{};
+    bool m_b0 = false;            // the line's speed is B0
+    bool m_exited = false;        // SUBF_APP_EXIT seen
+    bool m_overflow_noted = false;
+};
+
+} // namespace kolm::platform::portdrv

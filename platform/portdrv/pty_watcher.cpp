@@ -1,0 +1,505 @@
+// The watcher thread of a PtyPort: reads the application's output and the
+// pty's status reports from the master, counts opens and closes of the slave
+// with inotify, and carries out the runtime's answers. Everything below runs
+// on that one thread; the runtime's threads only queue work and wake it.
+#include "portdrv/pty_port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/epoll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace kolm::platform::portdrv {
+
+namespace {
+
+// Sub-functions remembered for answers (CONNECTED / CONNECT_FAILED) of
+// sessions whose Prep a runtime that is not running will never answer.
+constexpr size_t kMaxUnanswered = 16;
+
+} // namespace
+
+void PtyPort::run()
+{
+    epoll_event events[8];
+    while (!m_stop.load()) {
+        const int n = ::epoll_wait(m_epoll, events, 8, next_timeout());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "kolm32: %s: watcher stopped: %s\n", m_opt.port_name.c_str(), std::strerror(errno));
+            return;
+        }
+        bool inotify_ready = false, woken = false, master_ready = false, master_writable = false;
+        for (int i = 0; i < n; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == m_inotify) {
+                inotify_ready = true;
+            } else if (fd == m_wake) {
+                woken = true;
+            } else if (fd == m_pty->master()) {
+                master_ready |= (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0;
+                master_writable |= (events[i].events & EPOLLOUT) != 0;
+            }
+        }
+        if (m_stop.load())
+            return;
+        // Opens first: a Prep comes before what the application then does.
+        // A last close reads the master itself before Disc.
+        if (inotify_ready)
+            on_inotify();
+        if (master_ready)
+            read_master();
+        if (master_writable)
+            on_master_writable();
+        if (woken)
+            on_wake();
+        on_deadlines();
+    }
+}
+
+int PtyPort::next_timeout() const
+{
+    Clock::time_point deadline = Clock::time_point::max();
+    if (m_flushread_pending)
+        deadline = std::min(deadline, m_flushread_deadline);
+    if (m_closing)
+        deadline = std::min(deadline, m_closing_deadline);
+    if (deadline == Clock::time_point::max())
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60000));
+}
+
+void PtyPort::on_deadlines()
+{
+    const auto now = Clock::now();
+    if (m_flushread_pending && now >= m_flushread_deadline) {
+        // No IOCTL status followed: a real tcflush(TCIFLUSH).
+        m_flushread_pending = false;
+        if (m_session)
+            raise(CMD_FLUSH_FROM_NET);
+    }
+    if (m_closing && now >= m_closing_deadline)
+        finish_close();
+}
+
+void PtyPort::on_inotify()
+{
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_inotify, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        for (char* p = buf; p < buf + n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(p);
+            p += sizeof(inotify_event) + ev->len;
+            if ((ev->mask & IN_Q_OVERFLOW) && !m_overflow_noted) {
+                // FIXME: opens and closes were lost; the count may be off
+                // until the pty is next replaced.
+                m_overflow_noted = true;
+                std::fprintf(stderr, "kolm32: %s: too many opens and closes at once\n", m_opt.port_name.c_str());
+            }
+            if (ev->wd != m_wd)
+                continue; // a slave replaced since
+            if (ev->mask & IN_OPEN) {
+                if (m_own_opens > 0)
+                    --m_own_opens;
+                else
+                    app_opened();
+            }
+            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                if (m_own_closes > 0)
+                    --m_own_closes;
+                else
+                    app_closed();
+            }
+        }
+    }
+}
+
+void PtyPort::app_opened()
+{
+    m_apps_seen.store(++m_apps);
+    if (m_apps != 1)
+        return;
+    m_session = true;
+    if (++m_session_id == 0)
+        m_session_id = 1;
+    // On the event path the runtime handles the bits it fetched together in
+    // a fixed order, Prep before Disc: a Prep raised before the previous
+    // Disc was handled would be undone by it.
+    if (m_closing || m_disc_unacked)
+        m_prep_deferred = true;
+    else
+        raise_prep();
+}
+
+void PtyPort::raise_prep()
+{
+    m_prep_deferred = false;
+    m_preps_unanswered.push_back(m_session_id);
+    if (m_preps_unanswered.size() > kMaxUnanswered)
+        m_preps_unanswered.pop_front();
+    clear_output();
+    {
+        std::lock_guard lock(m_in_lock);
+        m_accept_input = !m_exited;
+    }
+    raise(CMD_PREP);
+}
+
+void PtyPort::app_closed()
+{
+    if (m_apps == 0)
+        return; // opened before the watch began
+    m_apps_seen.store(--m_apps);
+    if (m_apps > 0)
+        return;
+    const bool announced = m_session && !m_prep_deferred;
+    if (announced)
+        read_master(); // what it wrote and did before closing comes before Disc
+    m_session = false;
+    m_prep_deferred = false;
+    m_flushread_pending = false;
+    end_input();
+    discard_own_input();
+    m_pty->reset_line();
+    m_b0 = false;
+    if (announced)
+        begin_closing();
+    else
+        clear_output();
+}
+
+// Disc waits until the runtime has taken what the application wrote before
+// closing (and come back to find nothing more), so that the disconnect does
+// not cut the end of its output off.
+void PtyPort::begin_closing()
+{
+    bool wait = false;
+    {
+        std::lock_guard lock(m_out_lock);
+        wait = m_connected_session == m_session_id && m_delivering
+            && (m_out_count > 0 || m_out_unconfirmed || m_reader_stalled);
+        m_drain_watch = wait;
+    }
+    if (!wait) {
+        finish_close();
+        return;
+    }
+    m_closing = true;
+    m_closing_deadline = Clock::now() + m_opt.closing_wait;
+}
+
+void PtyPort::finish_close()
+{
+    m_closing = false;
+    bool leftover = false;
+    {
+        std::lock_guard lock(m_out_lock);
+        m_drain_watch = false;
+        leftover = m_reader_stalled;
+    }
+    clear_output();
+    // Output of the closed session still in the pty would otherwise be read
+    // as the next session's.
+    if (leftover)
+        m_pty->discard_unread_output();
+    raise_disc();
+    if (m_session && m_prep_deferred && !m_disc_unacked) {
+        raise_prep();
+        read_master();
+    }
+}
+
+void PtyPort::end_input()
+{
+    {
+        std::lock_guard lock(m_in_lock);
+        m_accept_input = false;
+    }
+    // The runtime may be waiting for room that will now never come: let it
+    // offer its queued bytes again, to have them dropped.
+    if (m_want_space.exchange(false))
+        if (auto d = m_driver.lock())
+            d->input_space();
+}
+
+void PtyPort::discard_own_input()
+{
+    ++m_own_opens;
+    ++m_own_closes;
+    const PtyDevice::Discard d = m_pty->discard_unread_input();
+    if (!d.opened) {
+        --m_own_opens;
+        --m_own_closes;
+    }
+    if (d.flushed)
+        return;
+    // The slave could not be flushed; a fresh pty is certain to hold nothing.
+    std::fprintf(stderr, "kolm32: %s: cannot flush the port's input, making it anew\n", m_opt.port_name.c_str());
+    hang_up();
+}
+
+void PtyPort::clear_output()
+{
+    std::lock_guard lock(m_out_lock);
+    m_out_head = 0;
+    m_out_count = 0;
+    m_out_unconfirmed = false;
+    m_reader_stalled = false;
+}
+
+void PtyPort::read_master()
+{
+    // A session whose Prep waits keeps its bytes in the pty until then.
+    if (m_prep_deferred)
+        return;
+    const int fd = m_pty->master();
+    char buf[4096 + 1]; // one status byte, then data
+    bool got = false;
+    for (;;) {
+        size_t room = 0;
+        {
+            std::lock_guard lock(m_out_lock);
+            room = m_out.size() - m_out_count;
+            if (room == 0)
+                m_reader_stalled = true; // take_output wakes us when it makes room
+        }
+        if (room == 0)
+            break;
+        const ssize_t n = ::read(fd, buf, std::min(room, sizeof buf - 1) + 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // EAGAIN: all read. EIO: no application has the slave open.
+        if (n <= 0)
+            break;
+        if (buf[0] != TIOCPKT_DATA) {
+            handle_status(static_cast<unsigned char>(buf[0]));
+            continue;
+        }
+        const size_t len = static_cast<size_t>(n) - 1;
+        std::lock_guard lock(m_out_lock);
+        if (!m_delivering || len == 0)
+            continue;
+        const size_t cap = m_out.size();
+        const size_t tail = (m_out_head + m_out_count) % cap;
+        const size_t first = std::min(len, cap - tail);
+        std::memcpy(m_out.data() + tail, buf + 1, first);
+        std::memcpy(m_out.data(), buf + 1 + first, len - first);
+        m_out_count += len;
+        got = true;
+    }
+    if (got && !m_exited)
+        if (auto d = m_driver.lock())
+            d->output_ready();
+}
+
+void PtyPort::handle_status(unsigned char status)
+{
+    if (status & TIOCPKT_FLUSHWRITE) {
+        // The pty may still hand over a few bytes written before the flush.
+        clear_output();
+        if (m_session)
+            raise(CMD_FLUSH_TO_NET);
+    }
+    if (status & TIOCPKT_IOCTL) {
+        // A FLUSHREAD with it, or alone just before it, was the purge a
+        // tcsetattr(TCSAFLUSH) makes of the line's own input.
+        m_flushread_pending = false;
+        line_changed();
+    } else if ((status & TIOCPKT_FLUSHREAD) && !m_flushread_pending) {
+        m_flushread_pending = true;
+        m_flushread_deadline = Clock::now() + m_opt.flush_settle;
+    }
+}
+
+void PtyPort::line_changed()
+{
+    termios t{};
+    if (!m_pty->line_settings(t))
+        return;
+    if (!(t.c_lflag & EXTPROC)) {
+        // An application that built its termios from scratch switched off
+        // the reports of its later changes. The IOCTL status this causes
+        // is read like any other: it shows the same settings.
+        t.c_lflag |= EXTPROC;
+        m_pty->set_line_settings(t);
+    }
+    const bool b0 = ::cfgetospeed(&t) == B0;
+    if (b0 && !m_b0 && m_session)
+        raise(CMD_DTR_LOW);
+    m_b0 = b0;
+}
+
+void PtyPort::on_master_writable()
+{
+    if (m_want_space.exchange(false))
+        if (auto d = m_driver.lock())
+            d->input_space();
+}
+
+void PtyPort::on_wake()
+{
+    uint64_t count;
+    while (::read(m_wake, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    std::vector<int> subs;
+    {
+        std::lock_guard lock(m_sub_lock);
+        subs.swap(m_subs);
+    }
+    for (int subf : subs)
+        handle_subfunction(subf);
+    // take_output may have made room in a full buffer.
+    read_master();
+    if (m_closing) {
+        std::lock_guard lock(m_out_lock);
+        if (m_out_count > 0 || m_out_unconfirmed || m_reader_stalled)
+            return;
+    }
+    if (m_closing)
+        finish_close();
+}
+
+void PtyPort::handle_subfunction(int subf)
+{
+    auto answered = [this] {
+        if (m_preps_unanswered.empty())
+            return 0u;
+        const unsigned id = m_preps_unanswered.front();
+        m_preps_unanswered.pop_front();
+        return id;
+    };
+    const bool current = m_session && !m_prep_deferred;
+    switch (subf) {
+    case SUBF_CONNECTED: {
+        const unsigned id = answered();
+        if (!current || id != m_session_id)
+            break; // the session it answers has ended
+        if (m_closed_early == id) {
+            m_closed_early = 0;
+            hang_up();
+            break;
+        }
+        m_connected_session = id;
+        // Output that waited for the connection: the pump exists now.
+        if (buffered_output() > 0 && !m_exited)
+            if (auto d = m_driver.lock())
+                d->output_ready();
+        break;
+    }
+    case SUBF_CONNECT_FAILED:
+        if (answered() == m_session_id && current)
+            hang_up();
+        break;
+    case SUBF_NET_CLOSED:
+        if (current && m_connected_session == m_session_id)
+            hang_up();
+        else if (current && !m_preps_unanswered.empty() && m_preps_unanswered.back() == m_session_id)
+            m_closed_early = m_session_id; // a pump thread was quicker than SUBF_CONNECTED
+        else if (m_closing)
+            finish_close(); // nobody left to take the closing session's output
+        break;
+    case SUBF_DISC_DONE:
+        m_disc_unacked = false;
+        if (m_session && m_prep_deferred && !m_closing) {
+            raise_prep();
+            read_master();
+        }
+        break;
+    case SUBF_APP_EXIT:
+        m_exited = true;
+        m_closing = false;
+        {
+            std::lock_guard lock(m_out_lock);
+            m_delivering = false;
+            m_drain_watch = false;
+        }
+        clear_output();
+        end_input();
+        break;
+    default:
+        break;
+    }
+}
+
+// The line lost carrier: every application holding the slave sees a
+// hang-up, and a fresh pty takes the port's name for the next session.
+// NOTE: a pty slave can be hung up in place only with CAP_SYS_TTY_CONFIG
+// (TIOCVHANGUP); closing the master does it for any user.
+void PtyPort::hang_up()
+{
+    const bool announced = m_session && !m_prep_deferred;
+    auto fresh = PtyDevice::create();
+    int wd = -1;
+    if (!fresh || !watch(*fresh.value(), wd)) {
+        std::fprintf(stderr, "kolm32: %s: cannot make the port anew: %s\n", m_opt.port_name.c_str(),
+                     fresh ? std::strerror(errno) : fresh.error().message().c_str());
+        if (wd >= 0)
+            ::inotify_rm_watch(m_inotify, wd);
+        // The application keeps a line that no longer carries anything.
+        m_session = false;
+        end_input();
+        clear_output();
+        if (announced)
+            raise_disc();
+        return;
+    }
+    publish(fresh.value()->slave_path());
+    std::unique_ptr<PtyDevice> old;
+    {
+        std::lock_guard lock(m_in_lock);
+        m_accept_input = false;
+        old = std::move(m_pty);
+        m_pty = std::move(fresh.value());
+    }
+    if (m_want_space.exchange(false))
+        if (auto d = m_driver.lock())
+            d->input_space();
+    ::inotify_rm_watch(m_inotify, m_wd);
+    m_wd = wd;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, old->master(), nullptr);
+    old.reset();
+    m_generation.fetch_add(1);
+
+    m_apps = 0;
+    m_apps_seen.store(0);
+    m_own_opens = 0;
+    m_own_closes = 0;
+    m_session = false;
+    m_prep_deferred = false;
+    m_flushread_pending = false;
+    m_b0 = false;
+    m_closed_early = 0;
+    clear_output();
+    if (announced)
+        raise_disc();
+}
+
+void PtyPort::raise_disc()
+{
+    m_connected_session = 0;
+    raise(CMD_DISC);
+    if (m_opt.path == CommandPath::Event && !m_exited)
+        m_disc_unacked = true;
+}
+
+void PtyPort::raise(int code)
+{
+    if (m_exited)
+        return;
+    if (auto d = m_driver.lock())
+        d->raise_command(code, 0);
+}
+
+} // namespace kolm::platform::portdrv
