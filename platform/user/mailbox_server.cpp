@@ -476,9 +476,17 @@ bool ensure_mailbox()
     auto& st = state();
     std::lock_guard lock(st.mutex);
     auto dir = mailbox_dir();
-    if (!dir)
-        return false;
     Server* current = st.server.load();
+    if (!dir) {
+        // This root's run/ is not safe to use; a mailbox left in an earlier
+        // root would only mislead.
+        if (current) {
+            st.server.store(nullptr);
+            current->stop();
+            delete current;
+        }
+        return false;
+    }
     if (current && current->dir() == *dir) {
         struct stat sb {};
         if (::lstat(current->path().c_str(), &sb) == 0 && S_ISSOCK(sb.st_mode))

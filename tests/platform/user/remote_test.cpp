@@ -354,6 +354,32 @@ TEST_F(RemoteTest, MailboxesWorkUnderALongMachineRootPath)
     ::setenv("KOLM_ROOT", root.path().c_str(), 1);
 }
 
+TEST_F(RemoteTest, TheRunFolderMustBeOursAlone)
+{
+    const auto run = root.path() / "run";
+    // Made by someone else with a looser mode: tightened before use.
+    std::filesystem::create_directory(run);
+    std::filesystem::permissions(run, std::filesystem::perms::owner_all | std::filesystem::perms::group_read
+                                     | std::filesystem::perms::group_exec | std::filesystem::perms::others_read
+                                     | std::filesystem::perms::others_exec);
+    HWND first = create("LocalWin", "First");
+    struct stat st {};
+    ASSERT_EQ(::stat(run.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(kolm::platform::mailbox_socket_path());
+    DestroyWindow(first);
+
+    // A symlink in its place is not followed: no mailbox, but windows work.
+    kolm::test::TempRoot other;
+    std::filesystem::create_directory(other.path() / "elsewhere");
+    std::filesystem::create_directory_symlink(other.path() / "elsewhere", other.path() / "run");
+    HWND second = create("LocalWin", "Second");
+    EXPECT_TRUE(IsWindow(second));
+    EXPECT_FALSE(kolm::platform::mailbox_socket_path());
+    EXPECT_TRUE(std::filesystem::is_empty(other.path() / "elsewhere"));
+    DestroyWindow(second);
+}
+
 TEST_F(RemoteTest, OurMailboxFollowsTheMachineRoot)
 {
     HWND mine = create("LocalWin", "Here");
