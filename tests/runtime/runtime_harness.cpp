@@ -105,7 +105,9 @@ bool RuntimeHarness::start(bool expect_exit)
     });
     if (expect_exit)
         return wait_until([this] { return m_done.load(); }, std::chrono::seconds(20));
-    return wait_until([this] { return m_done.load() || published("HWND") > 0; }, std::chrono::seconds(20))
+    // "A2V" is the last of the three values the runtime publishes.
+    return wait_until([this] { return m_done.load() || (published("HWND") > 0 && published("A2V") > 0); },
+                      std::chrono::seconds(20))
         && !m_done.load();
 }
 

@@ -25,14 +25,6 @@ int count_subf(const std::vector<DriverCall>& calls, int subf)
     return n;
 }
 
-int count_code(const std::vector<DriverCall>& calls, DWORD code)
-{
-    int n = 0;
-    for (const auto& c : calls)
-        n += c.code == code;
-    return n;
-}
-
 TEST(DriverBlocks, PackedLayouts)
 {
     EXPECT_EQ(sizeof(AppyQ), 20u);
