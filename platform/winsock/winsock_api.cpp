@@ -142,7 +142,9 @@ int win32::connect(SOCKET s, const struct sockaddr* name, int namelen)
     auto addr = address_from(name, namelen);
     if (!addr)
         return fail(addr.error());
-    if (auto r = (*sock)->connect(*addr); !r)
+    auto r = (*sock)->connect(*addr);
+    rearm(*sock, 0);
+    if (!r)
         return fail(r.error());
     return 0;
 }
@@ -152,7 +154,9 @@ int win32::listen(SOCKET s, int backlog)
     auto sock = socket_for(s);
     if (!sock)
         return fail(sock.error());
-    if (auto r = (*sock)->listen(backlog); !r)
+    auto r = (*sock)->listen(backlog);
+    rearm(*sock, 0);
+    if (!r)
         return fail(r.error());
     return 0;
 }

@@ -39,7 +39,7 @@ void AsyncWatcher::select(uint32_t socket_value, const std::shared_ptr<Socket>& 
             m_entries.erase(sock.get());
         } else {
             Entry& e = m_entries[sock.get()];
-            e = Entry{socket_value, sock, hwnd, msg, mask, mask, m_next_generation++, false};
+            e = Entry{socket_value, sock, hwnd, msg, mask, mask, m_next_generation++, 0, false};
             if (!m_running && !m_stopping) {
                 // A thread that found nothing left to watch has ended or is
                 // about to; it no longer touches the watcher.
@@ -77,6 +77,7 @@ void AsyncWatcher::rearm(const Socket* sock, uint32_t events)
         if (it == m_entries.end())
             return;
         it->second.armed |= events & it->second.mask;
+        ++it->second.version;
         it->second.parked = false;
     }
     wake();
@@ -87,6 +88,7 @@ void AsyncWatcher::run()
     struct Watched {
         const Socket* key;
         uint64_t generation;
+        uint64_t version;
         std::shared_ptr<Socket> sock;
         uint32_t armed;
         PollTarget target;
@@ -111,7 +113,7 @@ void AsyncWatcher::run()
                 const PollTarget t = e.sock->async_target(e.armed);
                 if (t.fd < 0)
                     continue;
-                watched.push_back({key, e.generation, e.sock, e.armed, t});
+                watched.push_back({key, e.generation, e.version, e.sock, e.armed, t});
                 fds.push_back({t.fd, t.events, 0});
             }
         }
@@ -151,8 +153,10 @@ void AsyncWatcher::run()
                     posts.push_back({e.hwnd, e.msg, e.socket_value, n.event, n.error});
                 }
                 // The same condition, unchanged, would wake the poll again
-                // at once: wait for the program to re-arm instead.
-                if (notes.empty() && again.fd == w.target.fd && again.events == w.target.events)
+                // at once: wait for the program to re-arm instead (unless it
+                // already has, while we looked).
+                if (notes.empty() && e.version == w.version && again.fd == w.target.fd
+                    && again.events == w.target.events)
                     e.parked = true;
                 poster = m_poster;
             }

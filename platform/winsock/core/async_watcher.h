@@ -34,7 +34,9 @@ public:
                 uint32_t mask);
     void cancel(const Socket* sock);
     bool selected(const Socket* sock);
-    // Re-arms the events of the mask that a call has consumed.
+    // Re-arms the events of the mask that a call has consumed. With no
+    // events, only has the socket looked at again: a call changed its state
+    // (connect, listen), and with it what there is to watch.
     void rearm(const Socket* sock, uint32_t events);
 
 private:
@@ -50,6 +52,7 @@ private:
         uint32_t mask = 0;
         uint32_t armed = 0;      // events of mask not yet posted
         uint64_t generation = 0; // changes with every new selection
+        uint64_t version = 0;    // changes with every re-arm
         bool parked = false;     // nothing can happen until a call re-arms
     };
 

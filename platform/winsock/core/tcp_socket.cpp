@@ -523,7 +523,9 @@ std::vector<AsyncNote> TcpSocket::async_check(uint32_t enabled, short revents)
     int avail = 0;
     if (::ioctl(m_fd, FIONREAD, &avail) != 0)
         avail = 0;
-    const bool peer_gone = (revents & (POLLRDHUP | POLLHUP | POLLERR)) || ((revents & POLLIN) && avail == 0);
+    // Only the kernel's word counts for a close: readable with nothing to
+    // read may just mean another thread took the data meanwhile.
+    const bool peer_gone = revents & (POLLRDHUP | POLLHUP | POLLERR);
     if ((enabled & async_read) && avail > 0)
         notes.push_back({async_read, 0});
     if ((enabled & async_write) && (revents & POLLOUT))

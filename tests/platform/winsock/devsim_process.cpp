@@ -18,9 +18,9 @@ constexpr int kReadyBoundMs = 10000;
 
 } // namespace
 
-DevsimProcess::DevsimProcess(const std::vector<std::string>& args)
+DevsimProcess::DevsimProcess(const std::vector<std::string>& args, const std::string& program)
 {
-    const std::string path = bin_path("devsim").string();
+    const std::string path = bin_path(program).string();
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
         m_error = "pipe failed";
@@ -51,12 +51,12 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& args)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_error = "devsim did not print ready";
+            m_error = program + " did not print ready";
             break;
         }
         const ssize_t got = ::read(out[0], buf, sizeof buf);
         if (got <= 0) {
-            m_error = "devsim ended before it was ready";
+            m_error = program + " ended before it was ready";
             break;
         }
         text.append(buf, static_cast<size_t>(got));

@@ -1,5 +1,6 @@
-// devsim run as a child process for a test: started with its arguments,
-// ready once it has printed "ready", stopped (SIGTERM) when destroyed.
+// devsim (or another test peer) run as a child process for a test: started
+// with its arguments, ready once it has printed "ready", stopped (SIGTERM)
+// when destroyed.
 #pragma once
 
 #include <string>
@@ -10,7 +11,8 @@ namespace kolm::test {
 
 class DevsimProcess {
 public:
-    explicit DevsimProcess(const std::vector<std::string>& args);
+    // program: a binary next to the test binary.
+    explicit DevsimProcess(const std::vector<std::string>& args, const std::string& program = "devsim");
     ~DevsimProcess();
     DevsimProcess(const DevsimProcess&) = delete;
     DevsimProcess& operator=(const DevsimProcess&) = delete;
