@@ -51,4 +51,11 @@ struct CommandResult {
 };
 CommandResult run_command(const std::string& cmdline);
 
+// A private IPX segment for one test process: a multicast group address
+// drawn at random on a UDP port the kernel just handed out. Set it (and the
+// network number) in the environment before the first IPX socket, so that
+// child processes started by the test join the same segment.
+std::string private_ipx_group();
+void use_private_ipx_segment(const char* network_hex = "0000000A");
+
 } // namespace kolm::test
