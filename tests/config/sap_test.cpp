@@ -29,7 +29,10 @@ public:
         WNDCLASSA wc{};
         wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = "SapTestParent";
-        RegisterClassA(&wc);
+        // Registered once per process; a repeat fails, and its error must
+        // not be left pending for the socket calls that follow.
+        if (!RegisterClassA(&wc))
+            SetLastError(0);
         m_parent = CreateWindowExA(0, "SapTestParent", "poll", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, nullptr,
                                    nullptr, nullptr, nullptr);
         CreateWindowExA(0, "LISTBOX", "", WS_CHILD | LBS_NOTIFY, 0, 0, 100, 100, m_parent,
