@@ -284,6 +284,49 @@ TEST_F(IpxSocket, ConnectSetsTheDefaultPeerAndFiltersOthers)
     EXPECT_EQ(pending(a), 0u);
 }
 
+LRESULT CALLBACK plain_proc(HWND h, UINT m, WPARAM w, LPARAM l)
+{
+    return DefWindowProcA(h, m, w, l);
+}
+
+TEST_F(IpxSocket, AsyncSelectPostsWriteAndRead)
+{
+    constexpr UINT kMsg = WM_USER + 9;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = plain_proc;
+    wc.lpszClassName = "ipx_async_test";
+    RegisterClassA(&wc);
+    HWND hwnd = CreateWindowA("ipx_async_test", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    ASSERT_NE(SetTimer(hwnd, 1, 10000, nullptr), 0u); // the bound on every wait
+    auto next = [&](int* event) {
+        MSG m;
+        while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+            if (m.message == WM_TIMER)
+                return SOCKET(INVALID_SOCKET);
+            if (m.message == kMsg) {
+                *event = WSAGETSELECTEVENT(m.lParam);
+                return SOCKET(m.wParam);
+            }
+            DispatchMessageA(&m);
+        }
+        return SOCKET(INVALID_SOCKET);
+    };
+    const SOCKET a = open(), b = open();
+    ASSERT_EQ(WSAAsyncSelect(b, hwnd, kMsg, FD_READ | FD_WRITE), 0);
+    int event = 0;
+    EXPECT_EQ(next(&event), b);
+    EXPECT_EQ(event, FD_WRITE) << "a datagram socket can send at once";
+    ASSERT_EQ(send_to(a, b, "note"), 4);
+    EXPECT_EQ(next(&event), b);
+    EXPECT_EQ(event, FD_READ);
+    char buf[8];
+    EXPECT_EQ(recv(b, buf, sizeof buf, 0), 4);
+    ASSERT_EQ(WSAAsyncSelect(b, hwnd, 0, 0), 0);
+    KillTimer(hwnd, 1);
+    DestroyWindow(hwnd);
+}
+
 TEST_F(IpxSocket, SpxAndOtherKindsAreRefusedCleanly)
 {
     struct Row {

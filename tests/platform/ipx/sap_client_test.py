@@ -217,6 +217,18 @@ def test_silent(path, env, client):
         d.stop()
 
 
+def test_advertised_address_override(path, env, client):
+    d = Devsim(path, env, ["--sap", "ELSEWHERE,1234", "--sap-net", "00C0FFEE",
+                           "--sap-node", "0000C0A80A01"])
+    try:
+        assert d.lines[0][2] == "00C0FFEE:0000C0A80A01:1234", d.lines
+        client.query()
+        e = client.collect(1)[0]["entries"][0]
+        assert (e["net"], e["node"], e["socket"]) == (0x00C0FFEE, bytes.fromhex("0000C0A80A01"), 0x1234), e
+    finally:
+        d.stop()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--devsim", required=True)
@@ -225,7 +237,7 @@ def main():
     env = dict(os.environ, KOLM_IPX_IF=IFACE, KOLM_IPX_GROUP="%s:%d" % (group, port),
                KOLM_IPX_NET="%08X" % NETWORK)
     tests = [test_general_query, test_split_answers, test_seven_per_datagram,
-             test_bcast_only_and_framing, test_silent]
+             test_bcast_only_and_framing, test_advertised_address_override, test_silent]
     failed = 0
     for t in tests:
         client = Client(group, port)

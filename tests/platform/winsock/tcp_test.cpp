@@ -131,6 +131,43 @@ TEST_F(Tcp, RefusedConnectShowsInTheExceptSetWithItsReason)
     closesocket(closed_port);
 }
 
+TEST_F(Tcp, AConnectThatIsNeverAnsweredEndsInTheSelectTimeOut)
+{
+    // A listener that never accepts: once its queue is full the kernel drops
+    // further SYNs, so a connect stays under way, as with a silent host.
+    listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = loopback(0);
+    int len = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::vector<SOCKET> queued;
+    u_long on = 1;
+    bool pending = false;
+    for (int i = 0; i < 8 && !pending; ++i) {
+        SOCKET c = socket(AF_INET, SOCK_STREAM, 0);
+        queued.push_back(c);
+        ASSERT_EQ(ioctlsocket(c, FIONBIO, &on), 0);
+        connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        pending = !wait_for(c, Set::write, 1);
+    }
+    ASSERT_TRUE(pending) << "the listener's queue never filled";
+
+    // The last one is still connecting: select must time out, not report it.
+    fd_set wr, ex;
+    FD_ZERO(&wr);
+    FD_ZERO(&ex);
+    FD_SET(queued.back(), &wr);
+    FD_SET(queued.back(), &ex);
+    timeval tv{0, 300000};
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(select(0, nullptr, &wr, &ex, &tv), 0);
+    EXPECT_GE(GetTickCount() - start, 290u);
+    EXPECT_EQ(wr.fd_count + ex.fd_count, 0u);
+    for (SOCKET c : queued)
+        closesocket(c);
+}
+
 TEST_F(Tcp, LingerOnWithTimeZeroResetsThePeer)
 {
     connect_pair();
