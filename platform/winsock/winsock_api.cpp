@@ -168,7 +168,10 @@ win32::SOCKET win32::accept(SOCKET s, struct sockaddr* addr, int* addrlen)
         fail(sock.error());
         return INVALID_SOCKET;
     }
-    if (addr && !addrlen) {
+    // The peer's record is as large as the listener's own family's.
+    const int needed = (*sock)->family() == net::Family::inet ? static_cast<int>(sizeof(win32::sockaddr_in))
+                                                              : static_cast<int>(sizeof(sockaddr_ipx));
+    if (addr && (!addrlen || *addrlen < needed)) {
         fail(WSAEFAULT);
         return INVALID_SOCKET;
     }
@@ -179,8 +182,6 @@ win32::SOCKET win32::accept(SOCKET s, struct sockaddr* addr, int* addrlen)
         fail(r.error());
         return INVALID_SOCKET;
     }
-    // Checked after the accept, as the peer's address size is known only now;
-    // the connection is then dropped rather than leaked.
     if (addr) {
         if (const int e = address_to(peer, addr, addrlen); e != 0) {
             (*r)->close();

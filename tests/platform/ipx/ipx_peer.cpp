@@ -30,8 +30,9 @@ int main(int argc, char** argv)
         sockaddr_ipx from;
         int fromlen = sizeof from;
         const int got = recvfrom(s, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &fromlen);
+        // The buffer holds any datagram, so a failure means the station is gone.
         if (got < 0)
-            continue;
+            return 1;
         memcpy(out, "echo:", 5);
         const int n_out = got + 5 > 546 ? 546 : got + 5;
         memcpy(out + 5, in, static_cast<size_t>(n_out - 5));

@@ -375,6 +375,7 @@ TEST_F(Tcp, MisuseFailsWithTheWinsockCode)
         {"getsockname unbound", [&] { return getsockname(fresh, reinterpret_cast<sockaddr*>(&out), &outlen); }, WSAEINVAL},
         {"getpeername unconnected", [&] { return getpeername(fresh, reinterpret_cast<sockaddr*>(&out), &outlen); }, WSAENOTCONN},
         {"getsockname short buffer", [&] { return getsockname(client, reinterpret_cast<sockaddr*>(&out), &shortlen); }, WSAEFAULT},
+        {"accept short buffer", [&] { return static_cast<int>(accept(listener, reinterpret_cast<sockaddr*>(&out), &shortlen)); }, WSAEFAULT},
         {"bind short name", [&] { return bind(fresh, reinterpret_cast<sockaddr*>(&a), 8); }, WSAEFAULT},
         {"bind port in use", [&] { return bind(fresh, reinterpret_cast<sockaddr*>(&listener_addr), sizeof listener_addr); }, WSAEADDRINUSE},
         {"bind twice", [&] { return bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a); }, WSAEINVAL},
