@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +74,12 @@ SysResult<std::unique_ptr<PtyDevice>> PtyDevice::create()
     int one = 1;
     if (::ioctl(m, TIOCPKT, &one) != 0)
         return fail("TIOCPKT");
+    // A master reports HUP while no slave is open only once a slave has
+    // been opened and closed; until then it reports nothing either way.
+    const int s = ::ioctl(m, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (s < 0)
+        return fail("TIOCGPTPEER");
+    ::close(s);
     // The IOCTL status our own setup caused is read and ignored like any
     // other change: it describes the line as it now is.
     return std::unique_ptr<PtyDevice>(new PtyDevice(m, name, t));
@@ -89,6 +96,15 @@ PtyDevice::~PtyDevice()
     // slave: reads give 0, writes EIO, poll reports POLLHUP.
     if (m_master >= 0)
         ::close(m_master);
+}
+
+bool PtyDevice::slave_open() const
+{
+    pollfd p{m_master, 0, 0};
+    while (::poll(&p, 1, 0) < 0)
+        if (errno != EINTR)
+            return false;
+    return !(p.revents & POLLHUP);
 }
 
 bool PtyDevice::line_settings(termios& out) const
@@ -109,7 +125,9 @@ bool PtyDevice::reset_line()
 PtyDevice::Discard PtyDevice::discard_unread_input()
 {
     Discard d;
-    const int s = ::ioctl(m_master, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // Read-only: its close (IN_CLOSE_NOWRITE) is then never merged with an
+    // application's close of a read-write descriptor.
+    const int s = ::ioctl(m_master, TIOCGPTPEER, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (s < 0)
         return d;
     d.opened = true;

@@ -45,6 +45,9 @@ public:
     int master() const { return m_master; }
     const std::string& slave_path() const { return m_slave; }
 
+    // Whether anyone has the slave open at this moment.
+    bool slave_open() const;
+
     // The slave's termios as the application left it; false on failure.
     bool line_settings(termios& out) const;
     // Sets the slave's termios from the master side (reported on the master

@@ -137,6 +137,12 @@ size_t PtyPort::buffered_output() const
     return m_out_count;
 }
 
+bool PtyPort::runtime_ended() const
+{
+    std::lock_guard lock(m_out_lock);
+    return !m_delivering;
+}
+
 size_t PtyPort::take_output(char* dst, size_t max)
 {
     size_t n = 0;
@@ -194,8 +200,11 @@ size_t PtyPort::give_input(const char* src, size_t len)
             continue;
         }
         // EIO: the application is already gone; its bytes go nowhere.
+        m_input_written = m_input_written || total > 0;
         return len;
     }
+    if (total > 0)
+        m_input_written = true;
     return total;
 }
 

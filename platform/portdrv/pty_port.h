@@ -12,9 +12,9 @@
 // A tcsetattr(TCSAFLUSH) also purges the line's input and the pty reports it
 // with the same FLUSHREAD status as tcflush(TCIFLUSH); it is a change of line
 // settings, not a purge, and is told apart by the IOCTL status every termios
-// change brings (EXTPROC is kept set for that). A real tcflush(TCIFLUSH)
-// merged with a settings change in the same read cannot be told apart and
-// counts as the settings change.
+// change brings in the same report (EXTPROC is kept set for that). A real
+// tcflush(TCIFLUSH) merged with a settings change in one report cannot be
+// told apart and counts as the settings change.
 //
 // Bytes from the network are written to the pty only while an application
 // has the slave open; what the runtime hands over at other times is taken
@@ -49,9 +49,6 @@ struct PtyPortOptions {
     // How long a last close waits for the runtime to take what the
     // application wrote before closing, before Disc is raised anyway.
     std::chrono::milliseconds closing_wait{3000};
-    // How long a lone FLUSHREAD waits for the IOCTL status that would make
-    // it part of a tcsetattr(TCSAFLUSH).
-    std::chrono::milliseconds flush_settle{20};
 };
 
 class PtyPort final : public AppSide {
@@ -78,6 +75,8 @@ public:
     // Opens minus closes of the slave by applications, as last counted.
     int applications() const { return m_apps_seen.load(); }
     size_t buffered_output() const;
+    // The runtime said it is ending (SUBF_APP_EXIT): nothing is delivered.
+    bool runtime_ended() const;
 
     size_t take_output(char* dst, size_t max) override;
     size_t give_input(const char* src, size_t len) override;
@@ -108,7 +107,7 @@ private:
     void begin_closing();
     void finish_close();
     void hang_up();
-    void end_input();
+    bool end_input(); // true when the session wrote to the pty
     void discard_own_input();
     void clear_output();
     void raise_disc();
@@ -131,6 +130,7 @@ private:
     mutable std::mutex m_in_lock;
     std::unique_ptr<PtyDevice> m_pty; // guarded for replacement; read freely by the watcher
     bool m_accept_input = false;      // a session's Prep was raised and it has not ended; guarded
+    bool m_input_written = false;     // the session wrote bytes to the pty; guarded
     std::atomic<bool> m_want_space{false}; // the last give_input met a full pty
 
     // Application output waiting for the runtime: a ring of m_opt.output_capacity.
@@ -164,8 +164,6 @@ private:
     bool m_disc_unacked = false;  // Disc raised on the event path, SUBF_DISC_DONE not yet seen
     bool m_closing = false;       // last close waits for its output to drain
     Clock::time_point m_closing_deadline{};
-    bool m_flushread_pending = false;
-    Clock::time_point m_flushread_deadline{};
     bool m_b0 = false;            // the line's speed is B0
     bool m_exited = false;        // SUBF_APP_EXIT seen
     bool m_overflow_noted = false;

@@ -67,8 +67,6 @@ void PtyPort::run()
 int PtyPort::next_timeout() const
 {
     Clock::time_point deadline = Clock::time_point::max();
-    if (m_flushread_pending)
-        deadline = std::min(deadline, m_flushread_deadline);
     if (m_closing)
         deadline = std::min(deadline, m_closing_deadline);
     if (deadline == Clock::time_point::max())
@@ -79,14 +77,7 @@ int PtyPort::next_timeout() const
 
 void PtyPort::on_deadlines()
 {
-    const auto now = Clock::now();
-    if (m_flushread_pending && now >= m_flushread_deadline) {
-        // No IOCTL status followed: a real tcflush(TCIFLUSH).
-        m_flushread_pending = false;
-        if (m_session)
-            raise(CMD_FLUSH_FROM_NET);
-    }
-    if (m_closing && now >= m_closing_deadline)
+    if (m_closing && Clock::now() >= m_closing_deadline)
         finish_close();
 }
 
@@ -98,7 +89,7 @@ void PtyPort::on_inotify()
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return;
+            break;
         for (char* p = buf; p < buf + n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(p);
             p += sizeof(inotify_event) + ev->len;
@@ -123,6 +114,16 @@ void PtyPort::on_inotify()
                     app_closed();
             }
         }
+    }
+    // inotify merges an event with an identical one still unread (two
+    // opens in a row, or two closes), so the count can drift; once every
+    // event is read, the master tells whether anyone has the slave open.
+    const bool open_now = m_pty->slave_open();
+    if (open_now && m_apps == 0) {
+        app_opened();
+    } else if (!open_now && m_apps > 0) {
+        m_apps = 1;
+        app_closed();
     }
 }
 
@@ -169,15 +170,24 @@ void PtyPort::app_closed()
         read_master(); // what it wrote and did before closing comes before Disc
     m_session = false;
     m_prep_deferred = false;
-    m_flushread_pending = false;
-    end_input();
-    discard_own_input();
+    // NOTE: the pty keeps what the application left unread for the next
+    // one; only a flush from the slave side removes it, and the open that
+    // takes is an inotify event like an application's, which inotify may
+    // merge with one of theirs. So it is done only when there can be
+    // something to remove.
+    if (end_input())
+        discard_own_input();
     m_pty->reset_line();
     m_b0 = false;
-    if (announced)
+    if (announced) {
         begin_closing();
-    else
-        clear_output();
+        return;
+    }
+    // It opened and closed while its Prep waited for the previous session's
+    // Disc: the runtime never hears of it, and what it wrote must not be
+    // read as the next session's.
+    clear_output();
+    m_pty->discard_unread_output();
 }
 
 // Disc waits until the runtime has taken what the application wrote before
@@ -221,17 +231,21 @@ void PtyPort::finish_close()
     }
 }
 
-void PtyPort::end_input()
+bool PtyPort::end_input()
 {
+    bool written = false;
     {
         std::lock_guard lock(m_in_lock);
         m_accept_input = false;
+        written = m_input_written;
+        m_input_written = false;
     }
     // The runtime may be waiting for room that will now never come: let it
     // offer its queued bytes again, to have them dropped.
     if (m_want_space.exchange(false))
         if (auto d = m_driver.lock())
             d->input_space();
+    return written;
 }
 
 void PtyPort::discard_own_input()
@@ -306,21 +320,26 @@ void PtyPort::read_master()
 
 void PtyPort::handle_status(unsigned char status)
 {
+    // Several reports read together arrive as one byte; a settings change
+    // is taken first, then the purges.
+    if (status & TIOCPKT_IOCTL)
+        line_changed();
     if (status & TIOCPKT_FLUSHWRITE) {
         // The pty may still hand over a few bytes written before the flush.
         clear_output();
         if (m_session)
             raise(CMD_FLUSH_TO_NET);
     }
-    if (status & TIOCPKT_IOCTL) {
-        // A FLUSHREAD with it, or alone just before it, was the purge a
-        // tcsetattr(TCSAFLUSH) makes of the line's own input.
-        m_flushread_pending = false;
-        line_changed();
-    } else if ((status & TIOCPKT_FLUSHREAD) && !m_flushread_pending) {
-        m_flushread_pending = true;
-        m_flushread_deadline = Clock::now() + m_opt.flush_settle;
-    }
+    // A FLUSHREAD in the same report as a settings change is the purge a
+    // tcsetattr(TCSAFLUSH) makes of the line's own input: not a purge of
+    // the port. NOTE: the kernel raises the two a few microseconds apart
+    // within one call, so they nearly always arrive together. When the
+    // watcher reads in between, the lone FLUSHREAD counts as a purge; the
+    // runtime then drops what it held for the application, which TCSAFLUSH
+    // asks for anyway. Waiting for a possible IOCTL instead would swallow a
+    // real tcflush(TCIFLUSH) followed by a tcsetattr.
+    if ((status & TIOCPKT_FLUSHREAD) && !(status & TIOCPKT_IOCTL) && m_session)
+        raise(CMD_FLUSH_FROM_NET);
 }
 
 void PtyPort::line_changed()
@@ -478,7 +497,6 @@ void PtyPort::hang_up()
     m_own_closes = 0;
     m_session = false;
     m_prep_deferred = false;
-    m_flushread_pending = false;
     m_b0 = false;
     m_closed_early = 0;
     clear_output();

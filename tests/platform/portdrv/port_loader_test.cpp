@@ -1,0 +1,151 @@
+// The loader finds the redirected port the installer registered, and loads
+// nothing for a machine without one.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "commands.h"
+#include "internal/machine_root.h"
+#include "portdrv/port_loader.h"
+#include "portdrv/pty_port.h"
+#include "test_support.h"
+#include "win32.h"
+
+namespace kolm::test {
+namespace {
+
+using platform::portdrv::find_redirected_port;
+using platform::portdrv::load_port_drivers;
+using platform::portdrv::LoaderSettings;
+
+// A machine as the installer leaves it: the driver's class entry and the
+// port's device entry, with the parts a row changes.
+std::string machine(const std::string& mfg, const std::string& port_name, const std::string& port_driver,
+                    const std::string& other_ports = "")
+{
+    return "REGEDIT4\n\n"
+           "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Ports\\0003]\n"
+           "\"DevLoader\"=\"*vcomm\"\n"
+           "\"PortDriver\"=\"" + port_driver + "\"\n\n"
+           "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\Ports\\0000]\n"
+           "\"PortDriver\"=\"serial.vxd\"\n\n"
+           + other_ports +
+           "[HKEY_LOCAL_MACHINE\\Enum\\Root\\Ports\\0001]\n"
+           "\"Class\"=\"Ports\"\n"
+           "\"Mfg\"=\"" + mfg + "\"\n"
+           "\"Driver\"=\"Ports\\\\0003\"\n"
+           "\"PORTNAME\"=\"" + port_name + "\"\n\n";
+}
+
+void import(const std::string& reg)
+{
+    const auto file = platform::machine_root() / "setup.reg";
+    std::ofstream(file) << reg;
+    ASSERT_EQ(kolmreg::run_import(file.string()), 0);
+}
+
+bool driver_reachable()
+{
+    HANDLE h = CreateFileA(KOLMVX_DEVICE_PATH, 0, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+class PortLoader : public RootedTest {
+protected:
+    LoaderSettings quiet{false, false};
+};
+
+TEST_F(PortLoader, RegisteredPortsAndWhatIsLoaded)
+{
+    const std::string ours_before =
+        "[HKEY_LOCAL_MACHINE\\Enum\\Root\\Ports\\0000]\n\"Mfg\"=\"Tarvizone\"\n\"PORTNAME\"=\"COM7\"\n"
+        "\"Driver\"=\"Ports\\\\0003\"\n\n";
+    const std::string serial_before =
+        "[HKEY_LOCAL_MACHINE\\Enum\\Root\\Ports\\0000]\n\"Mfg\"=\"(Standard port types)\"\n"
+        "\"PORTNAME\"=\"COM1\"\n\"Driver\"=\"Ports\\\\0000\"\n\n";
+    struct Row {
+        const char* name;
+        std::string reg;
+        const char* port; // nullptr: nothing loaded
+    };
+    const Row rows[] = {
+        {"installed port", machine("Tarvizone", "COM5", "kolmvx.vxd"), "COM5"},
+        {"driver name in capitals", machine("Tarvizone", "COM4", "KOLMVX.VXD"), "COM4"},
+        {"a serial port before it", machine("Tarvizone", "COM3", "kolmvx.vxd", serial_before), "COM3"},
+        {"the first marked port wins", machine("Tarvizone", "COM3", "kolmvx.vxd", ours_before), "COM7"},
+        {"mark in other case", machine("tarvizone", "COM5", "kolmvx.vxd"), nullptr},
+        {"another port driver", machine("Tarvizone", "COM5", "serial.vxd"), nullptr},
+        {"name that is a path", machine("Tarvizone", "../x", "kolmvx.vxd"), nullptr},
+        {"empty name", machine("Tarvizone", "", "kolmvx.vxd"), nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempRoot fresh;
+        import(row.reg);
+        const auto found = find_redirected_port();
+        ASSERT_EQ(found.has_value(), row.port != nullptr);
+        std::string link;
+        {
+            auto loaded = load_port_drivers(quiet);
+            ASSERT_EQ(loaded != nullptr, row.port != nullptr);
+            EXPECT_EQ(driver_reachable(), row.port != nullptr);
+            if (!row.port)
+                continue;
+            EXPECT_EQ(found->name, row.port);
+            EXPECT_EQ(loaded->port_name(), row.port);
+            link = (platform::machine_root() / "dev" / row.port).string();
+            struct stat st {};
+            ASSERT_EQ(::stat(link.c_str(), &st), 0);
+            EXPECT_TRUE(S_ISCHR(st.st_mode));
+        }
+        struct stat st {};
+        EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
+        EXPECT_FALSE(driver_reachable());
+    }
+}
+
+TEST_F(PortLoader, MachineWithoutPortsLoadsNothing)
+{
+    std::string why;
+    EXPECT_FALSE(find_redirected_port(&why).has_value());
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(load_port_drivers(quiet), nullptr);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(driver_reachable());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// The loaded driver reaches the runtime: an open of the port raises Prep
+// through the "Event" value the runtime published before registering.
+TEST_F(PortLoader, LoadedPortRaisesPrepThroughThePublishedEvent)
+{
+    import(machine("Tarvizone", "COM6", "kolmvx.vxd"));
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    HANDLE cmd = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const DWORD r0 = OpenVxDHandle(cmd);
+    ASSERT_EQ(RegSetValueExA(key, "Event", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&r0), sizeof r0),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    auto loaded = load_port_drivers(quiet);
+    ASSERT_NE(loaded, nullptr);
+    const std::string link = loaded->port().link_path().string();
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(WaitForSingleObject(cmd, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(loaded->driver().pending_commands(), 1u << CMD_PREP);
+    ::close(fd);
+    loaded.reset();
+    CloseHandle(cmd);
+}
+
+} // namespace
+} // namespace kolm::test

@@ -1,0 +1,278 @@
+// What an application does on the pty becomes driver commands, and bytes
+// cross it unchanged both ways, with backpressure and nothing stale.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "pty_rig.h"
+
+namespace kolm::test {
+namespace {
+
+bool set_speed(int fd, speed_t speed, int when = TCSANOW)
+{
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0)
+        return false;
+    ::cfsetospeed(&t, speed);
+    ::cfsetispeed(&t, speed);
+    return ::tcsetattr(fd, when, &t) == 0;
+}
+
+TEST(PtyPortCommands, OpenAndCloseGivePrepAndOnlyTheLastCloseGivesDisc)
+{
+    PtyRig rig;
+    App first(rig.link());
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    App second(rig.link());
+    ASSERT_TRUE(second.ok());
+    first.close();
+    // A flush made after the close is handled after it: once it is seen,
+    // a Disc for the close would have been seen too.
+    ASSERT_EQ(::tcflush(second.fd(), TCOFLUSH), 0);
+    ASSERT_TRUE(rig.wait_command(CMD_FLUSH_TO_NET));
+    EXPECT_EQ(rig.count(CMD_DISC), 0);
+    EXPECT_EQ(rig.count(CMD_PREP), 1);
+    second.close();
+    ASSERT_TRUE(rig.wait_command(CMD_DISC));
+    EXPECT_EQ(rig.commands(), (std::vector<int>{CMD_PREP, CMD_FLUSH_TO_NET, CMD_DISC}));
+}
+
+TEST(PtyPortCommands, FlushesOfEachDirection)
+{
+    struct Row {
+        const char* name;
+        int queue;
+        int to_net;
+        int from_net;
+    };
+    const Row rows[] = {
+        {"TCOFLUSH", TCOFLUSH, 1, 0},
+        {"TCIFLUSH", TCIFLUSH, 0, 1},
+        {"TCIOFLUSH", TCIOFLUSH, 1, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PtyRig rig;
+        App app(rig.link());
+        ASSERT_TRUE(rig.wait_command(CMD_PREP));
+        ASSERT_EQ(::tcflush(app.fd(), row.queue), 0);
+        if (row.to_net) {
+            ASSERT_TRUE(rig.wait_command(CMD_FLUSH_TO_NET));
+        }
+        if (row.from_net) {
+            ASSERT_TRUE(rig.wait_command(CMD_FLUSH_FROM_NET));
+        }
+        // A speed change to B0 is a fence: everything before it is handled.
+        rig.dtr_closes = false;
+        ASSERT_TRUE(set_speed(app.fd(), B0));
+        ASSERT_TRUE(rig.wait_command(CMD_DTR_LOW));
+        EXPECT_EQ(rig.count(CMD_FLUSH_TO_NET), row.to_net);
+        EXPECT_EQ(rig.count(CMD_FLUSH_FROM_NET), row.from_net);
+    }
+}
+
+// tcsetattr(TCSAFLUSH) purges the line's input and is reported with the
+// same status as tcflush(TCIFLUSH); it must not purge the runtime's queue.
+TEST(PtyPortCommands, SettingsChangedWithFlushAreNotAPurge)
+{
+    PtyRig rig;
+    rig.dtr_closes = false;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    constexpr int kRounds = 100;
+    for (int i = 1; i <= kRounds; ++i) {
+        ASSERT_TRUE(set_speed(app.fd(), B9600, TCSAFLUSH));
+        // Changes read together show only the last: B0 must come after
+        // the watcher has seen this one.
+        ASSERT_EQ(::tcflush(app.fd(), TCOFLUSH), 0);
+        ASSERT_TRUE(rig.wait_command(CMD_FLUSH_TO_NET, i)) << "round " << i;
+        ASSERT_TRUE(set_speed(app.fd(), B0, TCSAFLUSH));
+        ASSERT_TRUE(rig.wait_command(CMD_DTR_LOW, i)) << "round " << i;
+    }
+    EXPECT_EQ(rig.count(CMD_DTR_LOW), kRounds);
+    // The kernel reports the purge and the change microseconds apart; a
+    // watcher that reads in between sees a lone purge. Seldom, never often.
+    const int purges = rig.count(CMD_FLUSH_FROM_NET);
+    std::printf("TCSAFLUSH read as a purge: %d of %d\n", purges, 2 * kRounds);
+    EXPECT_LE(purges, 2 * kRounds / 10);
+}
+
+TEST(PtyPortCommands, SpeedB0GivesDtrLowOncePerChange)
+{
+    PtyRig rig;
+    rig.dtr_closes = false;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    struct Step {
+        speed_t speed;
+        int dtr_lows_after;
+    };
+    const Step steps[] = {{B0, 1}, {B0, 1}, {B19200, 1}, {B0, 2}};
+    int fences = 0;
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE("step " + std::to_string(i));
+        ASSERT_TRUE(set_speed(app.fd(), steps[i].speed));
+        ASSERT_EQ(::tcflush(app.fd(), TCOFLUSH), 0);
+        ASSERT_TRUE(rig.wait_command(CMD_FLUSH_TO_NET, ++fences));
+        EXPECT_EQ(rig.count(CMD_DTR_LOW), steps[i].dtr_lows_after);
+    }
+}
+
+// An application that builds its termios from scratch clears EXTPROC; the
+// driver sets it again so that a later B0 is still seen.
+TEST(PtyPortCommands, SettingsBuiltFromScratchStillReportB0)
+{
+    PtyRig rig;
+    rig.dtr_closes = false;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    termios t{};
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    ::cfsetspeed(&t, B115200);
+    ASSERT_EQ(::tcsetattr(app.fd(), TCSANOW, &t), 0);
+    ASSERT_TRUE(rig.wait_for([&] {
+        termios now{};
+        return ::tcgetattr(app.fd(), &now) == 0 && (now.c_lflag & EXTPROC);
+    }));
+    ASSERT_TRUE(set_speed(app.fd(), B0));
+    EXPECT_TRUE(rig.wait_command(CMD_DTR_LOW));
+}
+
+TEST(PtyPortData, AllByteValuesBothWays)
+{
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    std::string all;
+    for (int round = 0; round < 16; ++round)
+        for (int b = 0; b < 256; ++b)
+            all.push_back(static_cast<char>(b));
+    ASSERT_TRUE(app.write_all(all));
+    ASSERT_TRUE(rig.wait_for([&] { return rig.net_received().size() >= all.size(); }));
+    EXPECT_EQ(rig.net_received(), all);
+    rig.send(all);
+    EXPECT_EQ(app.read_exact(all.size()), all);
+}
+
+// The far end stops taking: the driver's buffer fills, the application's
+// writes block, and once the far end takes again every byte arrives.
+TEST(PtyPortData, MegabyteToTheNetworkWithASlowFarEnd)
+{
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    const std::string data = pattern(1 << 20, 1);
+    rig.set_net_open(false);
+    bool written = false;
+    std::thread writer([&] { written = app.write_all(data); });
+    EXPECT_TRUE(rig.wait_for([&] { return rig.port().buffered_output() == 32 * 1024; }));
+    rig.set_net_open(true);
+    const bool all = rig.wait_for([&] { return rig.net_received().size() >= data.size(); });
+    writer.join();
+    EXPECT_TRUE(written);
+    ASSERT_TRUE(all);
+    EXPECT_TRUE(rig.net_received() == data) << "bytes differ";
+}
+
+// The application does not read: the pty fills, the driver takes part of
+// a write and the runtime waits for room; then everything arrives.
+TEST(PtyPortData, MegabyteToTheApplicationWithASlowReader)
+{
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    const std::string data = pattern(1 << 20, 2);
+    rig.send(data);
+    ASSERT_TRUE(rig.wait_for([&] { return rig.input_waits() > 0; }));
+    const std::string got = app.read_exact(data.size());
+    ASSERT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data) << "bytes differ";
+    EXPECT_EQ(rig.from_net_pending(), 0u);
+}
+
+TEST(PtyPortData, OutputFlushedByTheApplicationIsDropped)
+{
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    rig.set_net_open(false);
+    ASSERT_TRUE(app.write_all(std::string(3000, 'x')));
+    ASSERT_TRUE(rig.wait_for([&] { return rig.port().buffered_output() == 3000 - 1023; }));
+    ASSERT_EQ(::tcflush(app.fd(), TCOFLUSH), 0);
+    ASSERT_TRUE(rig.wait_command(CMD_FLUSH_TO_NET));
+    EXPECT_EQ(rig.port().buffered_output(), 0u);
+}
+
+// The end of what an application wrote before closing reaches the network
+// before the Disc that tears the connection down.
+TEST(PtyPortData, OutputWrittenBeforeCloseIsTakenBeforeDisc)
+{
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    const std::string data = pattern(200 * 1024, 3);
+    ASSERT_TRUE(app.write_all(data));
+    app.close();
+    ASSERT_TRUE(rig.wait_command(CMD_DISC));
+    EXPECT_EQ(rig.net_at_last_disc(), data.size());
+    EXPECT_TRUE(rig.net_received() == data);
+}
+
+TEST(PtyPortData, NothingReachesAClosedPortOrTheNextSession)
+{
+    PtyRig rig;
+    // Before anyone opens the port: taken and dropped.
+    rig.send("before-open");
+    ASSERT_TRUE(rig.wait_for([&] { return rig.from_net_pending() == 0; }));
+    {
+        App app(rig.link());
+        ASSERT_TRUE(rig.wait_command(CMD_PREP, 1));
+        EXPECT_FALSE(app.readable_now());
+        rig.send("fresh-1");
+        EXPECT_EQ(app.read_exact(7), "fresh-1");
+        // Delivered into the pty but never read by this application.
+        rig.send("unread");
+        ASSERT_TRUE(rig.wait_for([&] { return rig.from_net_pending() == 0; }));
+    }
+    ASSERT_TRUE(rig.wait_command(CMD_DISC, 1));
+    rig.send("after-close");
+    ASSERT_TRUE(rig.wait_for([&] { return rig.from_net_pending() == 0; }));
+    App next(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP, 2));
+    rig.send("fresh-2");
+    EXPECT_EQ(next.read_exact(7), "fresh-2");
+}
+
+// A close and an open in quick succession: the runtime must see Disc
+// before the new Prep, never both in one fetch (it handles Prep first).
+TEST(PtyPortCommands, ReopenAfterCloseKeepsDiscBeforePrep)
+{
+    PtyRig rig;
+    constexpr int kRounds = 20;
+    for (int i = 1; i <= kRounds; ++i) {
+        { App app(rig.link()); }
+        App again(rig.link());
+        // A session that ended before its Prep could be raised is never
+        // announced; the one still open always is.
+        ASSERT_TRUE(rig.wait_for([&] {
+            const auto c = rig.commands();
+            return !c.empty() && c.back() == CMD_PREP && rig.port().applications() >= 1;
+        })) << "round " << i;
+        again.close();
+        ASSERT_TRUE(rig.wait_for([&] { return rig.count(CMD_DISC) == rig.count(CMD_PREP); })) << "round " << i;
+    }
+    const std::vector<int> got = rig.commands();
+    EXPECT_GE(got.size(), 2u * kRounds);
+    for (size_t k = 0; k < got.size(); ++k)
+        ASSERT_EQ(got[k], k % 2 ? CMD_DISC : CMD_PREP) << "command " << k;
+}
+
+} // namespace
+} // namespace kolm::test
