@@ -1,0 +1,322 @@
+#!/usr/bin/python3
+"""Side-by-side benchmark of the redirected COM port and a socat pty relay.
+
+Both relays sit between an application on a pseudo-terminal and the same
+far-end servers on loopback. For each relay it measures:
+  - bulk throughput application -> network and network -> application
+    (MB/s over the payload, 64 MiB by default),
+  - 1-byte round trips through an echo far end (median and p99),
+  - the time from open() to the first echoed byte,
+  - idle wake-ups per second of the relay process (context switches of all
+    its threads while nothing moves),
+  - the relay process's peak resident memory,
+and prints them with the ratios (redirector / socat).
+
+Usage: bench/relay_bench.py [--build DIR] [--mib N] [--rtt N]
+Needs socat and the built kolm32, kolmreg (scripts/build.sh).
+"""
+import argparse
+import os
+import select
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+import tty
+
+CHUNK = 65536
+
+
+class FarEnd:
+    """TCP servers on 127.0.0.1 at 10000 + n: echo, sink and source."""
+
+    def __init__(self, mode, source_bytes=0):
+        self.mode = mode
+        self.source_bytes = source_bytes
+        self.received = 0
+        self.done = threading.Event()
+        self.sock = None
+        for port in range(21000, 60000, 7):
+            s = socket.socket()
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                s.close()
+                continue
+            self.sock, self.port = s, port
+            break
+        self.sock.listen(4)
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    @property
+    def number(self):
+        return self.port - 10000
+
+    def _accept(self):
+        while True:
+            try:
+                c, _ = self.sock.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(c,), daemon=True).start()
+
+    def _serve(self, c):
+        c.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        try:
+            if self.mode == "source":
+                block = bytes(range(256)) * (CHUNK // 256)
+                left = self.source_bytes
+                while left > 0:
+                    n = c.send(block[: min(left, len(block))])
+                    left -= n
+                # Stay open until the relay closes, like a device would.
+                while c.recv(CHUNK):
+                    pass
+                return
+            while True:
+                data = c.recv(CHUNK)
+                if not data:
+                    return
+                if self.mode == "echo":
+                    c.sendall(data)
+                else:
+                    self.received += len(data)
+                    if self.received >= self.source_bytes:
+                        self.done.set()
+        except OSError:
+            return
+        finally:
+            c.close()
+
+
+def proc_stats(pid):
+    """(context switches of all threads, peak RSS in KiB)."""
+    switches = 0
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{tid}/status") as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                        switches += int(line.split()[1])
+        except FileNotFoundError:
+            pass
+    hwm = 0
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM"):
+                hwm = int(line.split()[1])
+    return switches, hwm
+
+
+def open_raw(path):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
+    # TCSANOW: TCSAFLUSH would drop what a relay already delivered.
+    tty.setraw(fd, termios.TCSANOW)
+    return fd
+
+
+def read_exact(fd, n, timeout=60.0):
+    out = bytearray()
+    end = time.monotonic() + timeout
+    while len(out) < n:
+        left = end - time.monotonic()
+        if left <= 0:
+            raise TimeoutError(f"read {len(out)} of {n} bytes")
+        r, _, _ = select.select([fd], [], [], left)
+        if r:
+            chunk = os.read(fd, n - len(out))
+            if not chunk:
+                raise EOFError("hang-up")
+            out += chunk
+    return bytes(out)
+
+
+class Relay:
+    name = ""
+
+    def point_at(self, far):
+        raise NotImplementedError
+
+    def path(self):
+        raise NotImplementedError
+
+    def pid(self):
+        raise NotImplementedError
+
+    def stop(self):
+        pass
+
+
+class Redirector(Relay):
+    name = "redirector"
+
+    def __init__(self, bindir, root):
+        self.bindir, self.root = bindir, root
+        env = dict(os.environ, KOLM_ROOT=root, KOLM_UI="headless")
+        self.env = env
+        reg = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "share", "default-machine.reg")
+        subprocess.run([f"{bindir}/kolmreg", "import", reg], env=env, check=True, stdout=subprocess.DEVNULL)
+        self.proc = subprocess.Popen([f"{bindir}/kolm32"], env=env, stderr=subprocess.DEVNULL)
+        link = os.path.join(root, "dev", "COM3")
+        for _ in range(200):
+            if os.path.islink(link):
+                break
+            time.sleep(0.05)
+        self.link = link
+
+    def point_at(self, far):
+        subprocess.run([f"{self.bindir}/kolmreg", "add", r"HKLM\SOFTWARE\Tarvizone\Redirector\1.0", "/v",
+                        "Service0", "/t", "REG_SZ", "/d", f"IP:127.0.0.1:{far.number}", "/f"],
+                       env=self.env, check=True, stdout=subprocess.DEVNULL)
+
+    def path(self):
+        return self.link
+
+    def pid(self):
+        return self.proc.pid
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+class Socat(Relay):
+    """socat connects when it starts, not when the pty is opened; it is
+    started anew for every far end."""
+
+    name = "socat"
+
+    def __init__(self, workdir):
+        self.workdir = workdir
+        self.proc = None
+
+    def point_at(self, far):
+        self.stop()
+        self.link = os.path.join(self.workdir, f"socat-{far.port}")
+        self.proc = subprocess.Popen(["socat", f"PTY,raw,echo=0,link={self.link}",
+                                      f"TCP:127.0.0.1:{far.port},nodelay"], stderr=subprocess.DEVNULL)
+        for _ in range(200):
+            if os.path.islink(self.link):
+                break
+            time.sleep(0.05)
+
+    def path(self):
+        return self.link
+
+    def pid(self):
+        return self.proc.pid
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            self.proc.wait(5)
+            self.proc = None
+
+
+def measure(relay, far, size, rtt_count):
+    res = {}
+    # Time to the first echoed byte, then 1-byte round trips.
+    relay.point_at(far["echo"])
+    t0 = time.perf_counter()
+    fd = open_raw(relay.path())
+    os.write(fd, b"x")
+    read_exact(fd, 1, 30)
+    res["open_to_first_ms"] = (time.perf_counter() - t0) * 1000
+    samples = []
+    for i in range(rtt_count):
+        b = bytes([i & 0xFF])
+        t = time.perf_counter()
+        os.write(fd, b)
+        if read_exact(fd, 1) != b:
+            raise RuntimeError("echo differs")
+        samples.append((time.perf_counter() - t) * 1e6)
+    samples.sort()
+    res["rtt_median_us"] = statistics.median(samples)
+    res["rtt_p99_us"] = samples[int(len(samples) * 0.99) - 1]
+    # Idle wake-ups: the port open and connected, nothing moving.
+    s0, _ = proc_stats(relay.pid())
+    time.sleep(2.0)
+    s1, _ = proc_stats(relay.pid())
+    res["idle_wakeups_per_s"] = (s1 - s0) / 2.0
+    os.close(fd)
+
+    # Application -> network.
+    sink = far["sink"]
+    sink.received, sink.source_bytes = 0, size
+    sink.done.clear()
+    relay.point_at(sink)
+    fd = open_raw(relay.path())
+    block = bytes(range(256)) * (CHUNK // 256)
+    t = time.perf_counter()
+    left = size
+    while left > 0:
+        left -= os.write(fd, block[: min(left, CHUNK)])
+    if not sink.done.wait(120):
+        raise TimeoutError("sink got %d of %d" % (sink.received, size))
+    res["to_net_MBps"] = size / (time.perf_counter() - t) / 1e6
+    os.close(fd)
+
+    # Network -> application.
+    relay.point_at(far["source"])
+    t = time.perf_counter()
+    fd = open_raw(relay.path())
+    got = 0
+    while got < size:
+        r, _, _ = select.select([fd], [], [], 60)
+        if not r:
+            raise TimeoutError("source: %d of %d" % (got, size))
+        got += len(os.read(fd, CHUNK))
+    res["from_net_MBps"] = size / (time.perf_counter() - t) / 1e6
+    os.close(fd)
+    res["peak_rss_kib"] = proc_stats(relay.pid())[1]
+    return res
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default=os.path.join(here, "..", "build"))
+    ap.add_argument("--mib", type=int, default=64)
+    ap.add_argument("--rtt", type=int, default=10000)
+    args = ap.parse_args()
+    if not shutil.which("socat"):
+        sys.exit("socat is not installed (scripts/deps.sh installs it)")
+    size = args.mib << 20
+    far = {"echo": FarEnd("echo"), "sink": FarEnd("sink", size), "source": FarEnd("source", size)}
+    bindir = os.path.join(args.build, "bin")
+    with tempfile.TemporaryDirectory(prefix="kolm-bench-") as work:
+        results = {}
+        red = Redirector(bindir, os.path.join(work, "root"))
+        try:
+            results["redirector"] = measure(red, far, size, args.rtt)
+        finally:
+            red.stop()
+        so = Socat(work)
+        try:
+            results["socat"] = measure(so, far, size, args.rtt)
+        finally:
+            so.stop()
+    rows = [("to_net_MBps", "application -> network, MB/s"), ("from_net_MBps", "network -> application, MB/s"),
+            ("rtt_median_us", "1-byte round trip, median us"), ("rtt_p99_us", "1-byte round trip, p99 us"),
+            ("open_to_first_ms", "open() to first echoed byte, ms"),
+            ("idle_wakeups_per_s", "idle wake-ups per second"), ("peak_rss_kib", "peak RSS, KiB")]
+    print(f"payload {args.mib} MiB, {args.rtt} round trips")
+    print(f"{'':34} {'redirector':>12} {'socat':>12} {'ratio':>8}")
+    for key, label in rows:
+        a, b = results["redirector"][key], results["socat"][key]
+        ratio = f"{a / b:8.2f}" if b else "       -"
+        print(f"{label:34} {a:12.1f} {b:12.1f} {ratio}")
+
+
+if __name__ == "__main__":
+    main()
