@@ -2,6 +2,8 @@
 // byte queues shared with the driver, and the driver command service.
 #pragma once
 
+#include <mutex>
+
 #include "win32.h"
 #include "kolmvx.h"
 
@@ -49,6 +51,17 @@ LONG getStatus();
 
 void initQueues();
 void flushQueue(AppyQ* q);
+
+// Serialises a pump's bookkeeping on a queue (and the driver's, inside the
+// pump's read or write call) with the resets and flushes the command paths
+// make from other threads. A reset starts a new epoch: bytes a pump moved
+// while it did not hold the lock belong to the old epoch and go with it.
+// The lock is never held across a blocking socket call.
+struct QueueGuard {
+    std::mutex lock;
+    unsigned epoch = 0; // guarded by lock
+};
+QueueGuard& queue_guard(const AppyQ* q);
 
 DWORD WINAPI ServiceThread(LPVOID CmdEvent);
 int doVxDCmd(LONG func);

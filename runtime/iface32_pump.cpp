@@ -7,6 +7,13 @@
 
 namespace {
 
+// Bytes held by a queue, read under its lock.
+DWORD queued(AppyQ* q)
+{
+    std::lock_guard lock(queue_guard(q).lock);
+    return q->count;
+}
+
 // Blocks until the socket can take more bytes.
 void wait_writable(SOCKET s)
 {
@@ -35,10 +42,15 @@ void report_close()
 // wait in the ring until the far end sent more.
 bool deliver_queued()
 {
-    while (fromNetQ.count != 0) {
-        WriteVxD(0, fromNetBf, &fromNetQ);
-        dprintf("NetToVxD after write: cnt = %d\n", fromNetQ.count);
-        if (fromNetQ.count == 0)
+    while (queued(&fromNetQ) != 0) {
+        DWORD left;
+        {
+            std::lock_guard lock(queue_guard(&fromNetQ).lock);
+            WriteVxD(0, fromNetBf, &fromNetQ);
+            left = fromNetQ.count;
+        }
+        dprintf("NetToVxD after write: cnt = %d\n", left);
+        if (left == 0)
             break;
         WaitForSingleObject(NetToVxDEventR3, INFINITE);
         dprintf("kolm32: writeEvent\r\n");
@@ -60,15 +72,20 @@ void VxDToNet(signed char portNumber, int* status)
     do {
         dprintf("kolm32: V2N loop\r\n");
         nread = 0;
-        if (toNetQ.count < toNetQ.size - 1) {
-            dprintf("kolm32: read from VxD\r\n");
-            nread = ReadVxD(portNumber, toNetBf, &toNetQ);
-        } else {
-            dprintf("kolm32: toNetQ full\r\n");
+        {
+            // The driver fills the ring inside the call, under the queue's
+            // lock like every other change to it.
+            std::lock_guard lock(queue_guard(&toNetQ).lock);
+            if (toNetQ.count < toNetQ.size - 1) {
+                dprintf("kolm32: read from VxD\r\n");
+                nread = ReadVxD(portNumber, toNetBf, &toNetQ);
+            } else {
+                dprintf("kolm32: toNetQ full\r\n");
+            }
         }
         for (;;) {
             nwrite = 0;
-            if (toNetQ.count == 0)
+            if (queued(&toNetQ) == 0)
                 break;
             dprintf("kolm32: write to net\r\n");
             nwrite = xferToNet_95(port_socket(), toNetBf, &toNetQ, status);

@@ -9,25 +9,49 @@ AppyQ toNetQ;
 AppyQ fromNetQ;
 const AppyQ initQ = {QUEUE_SIZE, 0, 0, 0, 0};
 
+namespace {
+
+QueueGuard g_toNetGuard;
+QueueGuard g_fromNetGuard;
+QueueGuard g_otherGuard; // rings other than the two of the port (tests)
+
+void reset_locked(AppyQ* q, bool whole)
+{
+    if (whole) {
+        q->size = initQ.size;
+        q->locked = initQ.locked;
+    }
+    q->count = 0;
+    q->tail = 0;
+    q->head = 0;
+    ++queue_guard(q).epoch;
+}
+
+} // namespace
+
+QueueGuard& queue_guard(const AppyQ* q)
+{
+    if (q == &toNetQ)
+        return g_toNetGuard;
+    if (q == &fromNetQ)
+        return g_fromNetGuard;
+    return g_otherGuard;
+}
+
 void initQueues()
 {
     // The ring storage itself is not cleared.
-    fromNetQ.size = initQ.size;
-    fromNetQ.count = initQ.count;
-    fromNetQ.head = initQ.head;
-    fromNetQ.tail = initQ.tail;
-    fromNetQ.locked = initQ.locked;
-    toNetQ.size = initQ.size;
-    toNetQ.count = initQ.count;
-    toNetQ.head = initQ.head;
-    toNetQ.tail = initQ.tail;
-    toNetQ.locked = initQ.locked;
+    {
+        std::lock_guard lock(g_fromNetGuard.lock);
+        reset_locked(&fromNetQ, true);
+    }
+    std::lock_guard lock(g_toNetGuard.lock);
+    reset_locked(&toNetQ, true);
 }
 
 void flushQueue(AppyQ* q)
 {
     // size and locked are the driver's business and stay as they are.
-    q->count = 0;
-    q->tail = 0;
-    q->head = 0;
+    std::lock_guard lock(queue_guard(q).lock);
+    reset_locked(q, false);
 }

@@ -47,6 +47,9 @@ int readcommstring_proc(unsigned socket, char* buf, int size, int* status)
 
 int xferToNet_95(unsigned socket, char* toNetBf, AppyQ* toNetQ, int* status)
 {
+    QueueGuard& guard = queue_guard(toNetQ);
+    std::unique_lock lock(guard.lock);
+    const unsigned epoch = guard.epoch;
     const DWORD size = toNetQ->size;
     const DWORD head = toNetQ->head;
     const DWORD tail = toNetQ->tail;
@@ -58,7 +61,6 @@ int xferToNet_95(unsigned socket, char* toNetBf, AppyQ* toNetQ, int* status)
         c1 = static_cast<int>(size - head);
         c2 = static_cast<int>(tail);
     }
-    int total = 0;
     if (c1 != 0) {
         if (c1 < 0 || static_cast<DWORD>(c1) > size) {
             dprintf("xferToNet: c1 = %d, head = %d, tail = %d\n", c1, head, tail);
@@ -68,16 +70,26 @@ int xferToNet_95(unsigned socket, char* toNetBf, AppyQ* toNetQ, int* status)
             dprintf("xferToNet: len too long!\n");
             return 0;
         }
-        total = writeCommString_95(socket, toNetBf + head, c1, status);
     }
+    // The send may block; a flush or reset meanwhile moves the queue on and
+    // what went out belonged to the old contents.
+    lock.unlock();
+    int total = c1 != 0 ? writeCommString_95(socket, toNetBf + head, c1, status) : 0;
+    lock.lock();
+    if (guard.epoch != epoch)
+        return total;
     toNetQ->head += static_cast<DWORD>(total);
     toNetQ->count -= static_cast<DWORD>(total);
     dprintf("kolm32: wrote %d to net(1), cnt to %d\r\n", total, toNetQ->count);
     if (toNetQ->head == size)
         toNetQ->head = 0;
     if (total == c1 && c2 > 0) {
+        lock.unlock();
         const int n = writeCommString_95(socket, toNetBf, c2, status);
+        lock.lock();
         total += n;
+        if (guard.epoch != epoch)
+            return total;
         toNetQ->head += static_cast<DWORD>(n);
         toNetQ->count -= static_cast<DWORD>(n);
         dprintf("kolm32: wrote %d to net(2), cnt to %d\r\n", n, toNetQ->count);
@@ -89,6 +101,9 @@ int xferToNet_95(unsigned socket, char* toNetBf, AppyQ* toNetQ, int* status)
 
 int xferFromNet_95(unsigned socket, char* fromNetBf, AppyQ* fromNetQ, int* status)
 {
+    QueueGuard& guard = queue_guard(fromNetQ);
+    std::unique_lock lock(guard.lock);
+    const unsigned epoch = guard.epoch;
     const DWORD size = fromNetQ->size;
     const DWORD head = fromNetQ->head;
     const DWORD tail = fromNetQ->tail;
@@ -103,9 +118,14 @@ int xferFromNet_95(unsigned socket, char* fromNetBf, AppyQ* fromNetQ, int* statu
         c1 = size - tail;
         c2 = head - 1;
     }
-    int total = 0;
-    if (c1 != 0)
-        total = readcommstring_proc(socket, fromNetBf + tail, static_cast<int>(c1), status);
+    // The receive blocks until data comes; the queue must stay free for a
+    // flush or reset meanwhile. Bytes that arrive for a queue that was reset
+    // in the meantime are dropped with the flushed contents.
+    lock.unlock();
+    int total = c1 != 0 ? readcommstring_proc(socket, fromNetBf + tail, static_cast<int>(c1), status) : 0;
+    lock.lock();
+    if (guard.epoch != epoch)
+        return 0;
     fromNetQ->tail += static_cast<DWORD>(total);
     fromNetQ->count += static_cast<DWORD>(total);
     if (fromNetQ->tail == size)
