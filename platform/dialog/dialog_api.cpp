@@ -172,7 +172,6 @@ BOOL EndDialog(HWND hDlg, INT_PTR nResult)
     DWORD owner_to_enable;
     {
         std::lock_guard lock(state->mutex);
-        state->ended = true;
         state->result = nResult;
         owner_to_enable = state->disabled_owner;
         state->disabled_owner = 0;
@@ -187,6 +186,13 @@ BOOL EndDialog(HWND hDlg, INT_PTR nResult)
     const HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(static_cast<DWORD>(GetWindowLongA(hDlg, GWL_HWNDPARENT))));
     if (was_active && !GetActiveWindow() && owner && !(GetWindowLongA(hDlg, GWL_STYLE) & WS_CHILD))
         SetActiveWindow(owner);
+    // Marked ended only now: called from another thread, EndDialog has
+    // just sent the dialog's thread messages, which its modal loop must
+    // still be there to answer.
+    {
+        std::lock_guard lock(state->mutex);
+        state->ended = true;
+    }
     // Wakes a modal loop that waits for a message.
     PostMessageA(hDlg, WM_NULL, 0, 0);
     return TRUE;

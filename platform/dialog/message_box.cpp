@@ -4,7 +4,7 @@
 #include "internal/machine_root.h"
 #include "user/window.h"
 
-#include <atomic>
+#include <mutex>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -25,8 +25,18 @@ constexpr AnswerName answer_names[] = {
     { IDIGNORE, "IDIGNORE" }, { IDYES, "IDYES" }, { IDNO, "IDNO" },
 };
 
-// Boxes of this process that have asked the variable for an answer.
-std::atomic<size_t> g_env_answers_used { 0 };
+// How many answers of the variable's current list this process has used;
+// a new list starts from its first answer.
+struct EnvAnswers {
+    std::mutex mutex;
+    std::string list;
+    size_t used = 0;
+};
+EnvAnswers& env_answers()
+{
+    static auto* e = new EnvAnswers;
+    return *e;
+}
 
 std::string trim(std::string_view s)
 {
@@ -52,7 +62,16 @@ std::optional<std::string> from_variable()
             break;
         rest.remove_prefix(comma + 1);
     }
-    const size_t index = g_env_answers_used.fetch_add(1);
+    size_t index;
+    {
+        auto& state = env_answers();
+        std::lock_guard lock(state.mutex);
+        if (state.list != env) {
+            state.list = env;
+            state.used = 0;
+        }
+        index = state.used++;
+    }
     if (index >= list.size())
         return std::nullopt;
     return list[index];

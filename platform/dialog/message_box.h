@@ -3,7 +3,7 @@
 //
 // Scripted answers, taken one per box in this order:
 //   1. KOLM_MSGBOX_ANSWERS, a comma-separated list ("IDNO,IDOK"), used in
-//      order by the boxes of the process;
+//      order by the boxes of the process (a changed list starts over);
 //   2. run/msgbox-answers in the machine root, one answer per line; each
 //      box takes (and removes) the first line, so a test can script the
 //      boxes of a program that is already running.

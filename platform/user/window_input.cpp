@@ -29,17 +29,18 @@ std::map<DWORD, ThreadInput>& inputs()
     return *m;
 }
 
-// The window if it still exists and belongs to the thread, else 0.
-DWORD live_for_thread(DWORD hwnd, DWORD thread_id)
+// The window if it still exists and belongs to the thread, else 0. A
+// window on its way out counts only when `dying` says so.
+DWORD live_for_thread(DWORD hwnd, DWORD thread_id, bool dying = false)
 {
     if (!hwnd)
         return 0;
     std::lock_guard lock(window_lock());
     Window* w = find_window_locked(hwnd);
-    return w && w->thread_id == thread_id && w->state != WindowState::Destroying ? hwnd : 0;
+    return w && w->thread_id == thread_id && (dying || w->state != WindowState::Destroying) ? hwnd : 0;
 }
 
-DWORD read_slot(DWORD ThreadInput::*slot)
+DWORD read_slot(DWORD ThreadInput::*slot, bool dying = false)
 {
     const DWORD tid = current_thread_id();
     DWORD h;
@@ -48,7 +49,7 @@ DWORD read_slot(DWORD ThreadInput::*slot)
         auto it = inputs().find(tid);
         h = it == inputs().end() ? 0 : it->second.*slot;
     }
-    return live_for_thread(h, tid);
+    return live_for_thread(h, tid, dying);
 }
 
 // Swaps the slot's value when it differs; returns the previous (live)
@@ -170,7 +171,9 @@ void activate_after_show(HWND hwnd, int cmd)
         activate_window(h);
         break;
     case SW_HIDE:
-        if (active_window_of_thread() == h) {
+        // A window being destroyed is hidden first, and hands activation on
+        // as it goes.
+        if (read_slot(&ThreadInput::active, true) == h) {
             // Activation goes back to the owner when the user could use it.
             DWORD next = 0;
             {

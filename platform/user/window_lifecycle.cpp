@@ -205,6 +205,8 @@ HWND create_window(const CreateRequest& req, DWORD& error)
         call_window_proc(hwnd, WM_SHOWWINDOW, TRUE, 0);
         if (auto* o = window_observer())
             o->window_shown(hwnd, true);
+        // A top-level window made visible is shown as ShowWindow would: active.
+        activate_after_show(hwnd, SW_SHOW);
     }
     return hwnd;
 }

@@ -47,6 +47,15 @@ std::vector<std::pair<int, int>> DlgScript::commands() const
     return out;
 }
 
+std::vector<int> DlgScript::clicks() const
+{
+    std::vector<int> out;
+    for (const auto& [id, code] : commands())
+        if (code == BN_CLICKED)
+            out.push_back(id);
+    return out;
+}
+
 size_t DlgScript::count(UINT message) const
 {
     return static_cast<size_t>(std::count_if(log.begin(), log.end(), [&](const DlgMessage& m) { return m.message == message; }));

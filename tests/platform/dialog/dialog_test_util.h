@@ -29,6 +29,8 @@ struct DlgScript {
 
     // The WM_COMMAND messages recorded, as (id, notification code) pairs.
     std::vector<std::pair<int, int>> commands() const;
+    // The ids of the WM_COMMAND messages with BN_CLICKED.
+    std::vector<int> clicks() const;
     size_t count(UINT message) const;
 };
 DlgScript& script();

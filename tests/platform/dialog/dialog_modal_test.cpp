@@ -1,0 +1,135 @@
+// Modal dialogs: the loop of DialogBoxParamA, EndDialog, and the owner
+// that takes no input meanwhile.
+#include "dialog_test_util.h"
+#include "test_support.h"
+#include "test_templates.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace kolm::test;
+
+namespace {
+
+class ModalDialog : public RootedTest {
+protected:
+    void SetUp() override
+    {
+        register_test_templates();
+        reset_script();
+        owner = create_window("Owner");
+        ASSERT_NE(owner, nullptr);
+        ASSERT_EQ(GetActiveWindow(), owner);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(owner))
+            DestroyWindow(owner);
+    }
+    INT_PTR run(LPARAM param = 0)
+    {
+        return DialogBoxParamA(nullptr, MAKEINTRESOURCE(kModal), owner, ScriptedDlgProc, param);
+    }
+    HWND owner = nullptr;
+};
+
+void click_later(HWND dlg, int id)
+{
+    PostMessageA(GetDlgItem(dlg, id), BM_CLICK, 0, 0);
+}
+
+TEST_F(ModalDialog, NestedDialogsEndFromTheirButtonsAndGiveTheOwnerBack)
+{
+    HWND outer = nullptr, inner = nullptr;
+    struct Seen {
+        bool owner_enabled_in_outer = true;
+        bool outer_visible = false;
+        bool outer_enabled_in_inner = true;
+        bool owner_enabled_in_inner = true;
+        INT_PTR inner_result = 0;
+        bool outer_enabled_after_inner = false;
+        bool outer_active_after_inner = false;
+    } seen;
+    script().on = [&](HWND h, UINT msg, WPARAM w, LPARAM) -> INT_PTR {
+        if (msg == WM_INITDIALOG) {
+            if (!outer) {
+                outer = h;
+                seen.owner_enabled_in_outer = IsWindowEnabled(owner);
+            } else {
+                inner = h;
+                seen.outer_enabled_in_inner = IsWindowEnabled(outer);
+                seen.owner_enabled_in_inner = IsWindowEnabled(owner);
+            }
+            click_later(h, 150);
+            return TRUE;
+        }
+        if (msg == WM_COMMAND && LOWORD(w) == 150 && HIWORD(w) == BN_CLICKED) {
+            if (h == inner) {
+                EndDialog(h, 11);
+                return TRUE;
+            }
+            seen.outer_visible = IsWindowVisible(h);
+            seen.inner_result = DialogBoxParamA(nullptr, MAKEINTRESOURCE(kModal), h, ScriptedDlgProc, 0);
+            seen.outer_enabled_after_inner = IsWindowEnabled(h);
+            seen.outer_active_after_inner = GetActiveWindow() == h;
+            EndDialog(h, 42);
+            return TRUE;
+        }
+        return FALSE;
+    };
+    EXPECT_EQ(run(), 42);
+    EXPECT_FALSE(seen.owner_enabled_in_outer) << "the owner is disabled while its dialog runs";
+    EXPECT_TRUE(seen.outer_visible);
+    EXPECT_FALSE(seen.outer_enabled_in_inner);
+    EXPECT_FALSE(seen.owner_enabled_in_inner);
+    EXPECT_EQ(seen.inner_result, 11);
+    EXPECT_TRUE(seen.outer_enabled_after_inner);
+    EXPECT_TRUE(seen.outer_active_after_inner);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_EQ(GetActiveWindow(), owner);
+    EXPECT_FALSE(IsWindow(outer));
+    EXPECT_FALSE(IsWindow(inner));
+}
+
+TEST_F(ModalDialog, EndDialogDuringInitReturnsWithoutShowing)
+{
+    script().on = [](HWND h, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+        if (msg == WM_INITDIALOG)
+            EndDialog(h, 7);
+        return FALSE;
+    };
+    EXPECT_EQ(run(), 7);
+    for (const auto& m : script().log)
+        EXPECT_FALSE(m.message == WM_SHOWWINDOW && m.wparam) << "shown although it had ended";
+    EXPECT_TRUE(IsWindowEnabled(owner));
+}
+
+TEST_F(ModalDialog, QuitEndsTheDialogAndStaysForTheProgramsLoop)
+{
+    script().on = [](HWND, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+        if (msg == WM_INITDIALOG)
+            PostQuitMessage(5);
+        return FALSE;
+    };
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    MSG m;
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(m.wParam, 5u);
+}
+
+TEST_F(ModalDialog, EndDialogFromAnotherThreadWakesTheLoop)
+{
+    std::thread other;
+    script().on = [&](HWND h, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+        if (msg == WM_INITDIALOG)
+            other = std::thread([h] { EndDialog(h, 9); });
+        return FALSE;
+    };
+    EXPECT_EQ(run(), 9);
+    other.join();
+    EXPECT_TRUE(IsWindowEnabled(owner));
+}
+
+} // namespace
