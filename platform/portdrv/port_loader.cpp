@@ -200,10 +200,12 @@ LoadedPorts::~LoadedPorts()
             g_loaded = nullptr;
     }
     m_installation.reset();
-    if (m_port)
+    if (m_port) {
         m_port->stop();
-    // The port (and with it the links) goes with the last reference; the
-    // driver holds one, so both are released here.
+        // A device handle the runtime left open keeps the driver, and with
+        // it the port, alive; the links go now all the same.
+        withdraw_links();
+    }
     m_driver.reset();
     m_port.reset();
 }

@@ -163,6 +163,7 @@ private:
     unsigned m_closed_early = 0;  // NET_CLOSED came before that session's CONNECTED
     bool m_disc_unacked = false;  // Disc raised on the event path, SUBF_DISC_DONE not yet seen
     bool m_closing = false;       // last close waits for its output to drain
+    bool m_closing_unread = false; // the closed session's output is not all read from the pty
     Clock::time_point m_closing_deadline{};
     bool m_b0 = false;            // the line's speed is B0
     bool m_exited = false;        // SUBF_APP_EXIT seen

@@ -201,6 +201,7 @@ void PtyPort::begin_closing()
         wait = m_connected_session == m_session_id && m_delivering
             && (m_out_count > 0 || m_out_unconfirmed || m_reader_stalled);
         m_drain_watch = wait;
+        m_closing_unread = m_reader_stalled;
     }
     if (!wait) {
         finish_close();
@@ -213,17 +214,16 @@ void PtyPort::begin_closing()
 void PtyPort::finish_close()
 {
     m_closing = false;
-    bool leftover = false;
     {
         std::lock_guard lock(m_out_lock);
         m_drain_watch = false;
-        leftover = m_reader_stalled;
     }
     clear_output();
     // Output of the closed session still in the pty would otherwise be read
     // as the next session's.
-    if (leftover)
+    if (m_closing_unread)
         m_pty->discard_unread_output();
+    m_closing_unread = false;
     raise_disc();
     if (m_session && m_prep_deferred && !m_disc_unacked) {
         raise_prep();
@@ -295,8 +295,11 @@ void PtyPort::read_master()
         if (n < 0 && errno == EINTR)
             continue;
         // EAGAIN: all read. EIO: no application has the slave open.
-        if (n <= 0)
+        if (n <= 0) {
+            if (m_apps == 0)
+                m_closing_unread = false;
             break;
+        }
         if (buf[0] != TIOCPKT_DATA) {
             handle_status(static_cast<unsigned char>(buf[0]));
             continue;

@@ -194,7 +194,7 @@ TEST(PtyPortData, MegabyteToTheApplicationWithASlowReader)
     const std::string got = app.read_exact(data.size());
     ASSERT_EQ(got.size(), data.size());
     EXPECT_TRUE(got == data) << "bytes differ";
-    EXPECT_EQ(rig.from_net_pending(), 0u);
+    EXPECT_TRUE(rig.wait_for([&] { return rig.from_net_pending() == 0; }));
 }
 
 TEST(PtyPortData, OutputFlushedByTheApplicationIsDropped)
