@@ -1,6 +1,7 @@
 #include "ipx_sockets.h"
 
 #include "ipx_dgram_socket.h"
+#include "spx_socket.h"
 #include "station.h"
 #include "win32/wsaerror.h"
 
@@ -21,8 +22,17 @@ net::Result<std::shared_ptr<net::Socket>> create_socket(net::SockType type, int 
             return net::WsaError{WSAEMFILE};
         return std::shared_ptr<net::Socket>(std::move(sock));
     }
-    // FIXME: SPX stream and sequenced-packet sockets (NSPROTO_SPX,
-    // NSPROTO_SPXII) are not implemented yet.
+    if (type == net::SockType::stream && protocol == net::kNsProtoSpx) {
+        auto station = Station::acquire();
+        if (!station)
+            return net::WsaError{station.error()};
+        auto sock = std::make_shared<SpxSocket>(std::move(*station));
+        if (!sock->valid())
+            return net::WsaError{WSAEMFILE};
+        return std::shared_ptr<net::Socket>(std::move(sock));
+    }
+    // Sequenced packets (message boundaries kept) and the second protocol
+    // revision are not offered.
     return net::WsaError{WSAEPROTONOSUPPORT};
 }
 

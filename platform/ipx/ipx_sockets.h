@@ -9,7 +9,8 @@
 namespace kolm::platform::ipx {
 
 // SOCK_DGRAM with NSPROTO_IPX (NSPROTO_IPX + n sends packet type n).
-// SPX stream sockets are not there yet: WSAEPROTONOSUPPORT.
+// SOCK_STREAM with NSPROTO_SPX: an SPX connection. Anything else:
+// WSAEPROTONOSUPPORT.
 net::Result<std::shared_ptr<net::Socket>> create_socket(net::SockType type, int protocol);
 
 } // namespace kolm::platform::ipx

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -154,6 +155,14 @@ void Station::detach(uint16_t socket)
     m_sinks.erase(socket);
 }
 
+void Station::detach_expired(uint16_t socket)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_sinks.find(socket);
+    if (it != m_sinks.end() && it->second.expired())
+        m_sinks.erase(it);
+}
+
 net::Status Station::send(uint8_t packet_type, uint16_t src_socket, const Address& dest, const uint8_t* data,
                           size_t len)
 {
@@ -182,12 +191,83 @@ net::Status Station::send(uint8_t packet_type, uint16_t src_socket, const Addres
             return net::WsaError{WSAEADDRNOTAVAIL};
         to = inet_address(addr, port);
     }
+    return transmit(packet, h.length, to.sin_addr.s_addr, to.sin_port);
+}
+
+net::Status Station::transmit_now(const uint8_t* packet, size_t len, uint32_t to_addr, uint16_t to_port)
+{
+    const sockaddr_in to = inet_address(to_addr, to_port);
     for (;;) {
-        if (::sendto(m_unicast_fd, packet, h.length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
+        if (::sendto(m_unicast_fd, packet, len, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
             return net::ok();
         if (errno != EINTR)
             return net::WsaError{net::wsa_error_from_errno(errno)};
     }
+}
+
+void Station::set_faults(const FaultPlan& plan)
+{
+    std::lock_guard lock(m_fault_mutex);
+    m_faults = plan;
+    m_rng.seed(plan.seed);
+    m_held_out.reset();
+    m_held_in.reset();
+    m_faulty.store(plan.any());
+}
+
+bool Station::roll_locked(unsigned percent)
+{
+    return percent > 0 && std::uniform_int_distribution<unsigned>(0, 99)(m_rng) < percent;
+}
+
+net::Status Station::transmit(const uint8_t* packet, size_t len, uint32_t to_addr, uint16_t to_port)
+{
+    if (!m_faulty.load())
+        return transmit_now(packet, len, to_addr, to_port);
+    // A lost packet still counts as sent: the sender cannot tell either.
+    std::lock_guard lock(m_fault_mutex);
+    if (!m_faults.on_send)
+        return transmit_now(packet, len, to_addr, to_port);
+    if (roll_locked(m_faults.drop_percent))
+        return net::ok();
+    if (!m_held_out && roll_locked(m_faults.reorder_percent)) {
+        m_held_out = HeldPacket{std::vector<uint8_t>(packet, packet + len), to_addr, to_port, false};
+        return net::ok();
+    }
+    auto st = transmit_now(packet, len, to_addr, to_port);
+    if (st && roll_locked(m_faults.duplicate_percent))
+        st = transmit_now(packet, len, to_addr, to_port);
+    if (m_held_out) {
+        const HeldPacket held = std::move(*m_held_out);
+        m_held_out.reset();
+        transmit_now(held.bytes.data(), held.bytes.size(), held.to_addr, held.to_port);
+    }
+    return st;
+}
+
+void Station::receive_faulty(const uint8_t* buf, size_t n, bool from_group)
+{
+    std::optional<HeldPacket> release;
+    int copies = 1;
+    {
+        std::lock_guard lock(m_fault_mutex);
+        if (m_faults.on_receive) {
+            if (roll_locked(m_faults.drop_percent))
+                return;
+            if (!m_held_in && roll_locked(m_faults.reorder_percent)) {
+                m_held_in = HeldPacket{std::vector<uint8_t>(buf, buf + n), 0, 0, from_group};
+                return;
+            }
+            if (roll_locked(m_faults.duplicate_percent))
+                copies = 2;
+            release = std::move(m_held_in);
+            m_held_in.reset();
+        }
+    }
+    for (int i = 0; i < copies; ++i)
+        handle(buf, n, from_group);
+    if (release)
+        handle(release->bytes.data(), release->bytes.size(), release->from_group);
 }
 
 Station::Counters Station::counters() const
@@ -236,7 +316,10 @@ void Station::drain(int fd, bool from_group)
             ++m_malformed;
             continue;
         }
-        handle(buf, static_cast<size_t>(n), from_group);
+        if (m_faulty.load())
+            receive_faulty(buf, static_cast<size_t>(n), from_group);
+        else
+            handle(buf, static_cast<size_t>(n), from_group);
     }
 }
 

@@ -18,7 +18,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <thread>
+#include <vector>
 
 #include "ipx_header.h"
 #include "segment_config.h"
@@ -37,6 +40,19 @@ public:
 
 inline constexpr uint16_t kFirstDynamicSocket = 0x4000;
 inline constexpr uint16_t kLastDynamicSocket = 0x7FFF;
+
+// Faults a station injects into what it sends and receives, for tests of
+// the protocols above it: each packet is lost, sent twice, or held back
+// until the next one passes it, with the given chances in percent.
+struct FaultPlan {
+    unsigned drop_percent = 0;
+    unsigned reorder_percent = 0;
+    unsigned duplicate_percent = 0;
+    uint64_t seed = 1;
+    bool on_send = true;
+    bool on_receive = true;
+    bool any() const { return drop_percent || reorder_percent || duplicate_percent; }
+};
 
 class Station {
 public:
@@ -57,11 +73,17 @@ public:
     // WSAEADDRINUSE when the number is taken.
     net::Result<uint16_t> attach(uint16_t socket, std::weak_ptr<PacketSink> sink);
     void detach(uint16_t socket);
+    // Unbinds the number only when its sink is gone: a sink's destructor
+    // must not unbind a number that someone has bound again since.
+    void detach_expired(uint16_t socket);
 
     // Sends one packet from src_socket; the station fills in its own
     // network and node. WSAENETUNREACH for a network other than 0 or the
     // segment's, WSAEMSGSIZE for more than kMaxData bytes.
     net::Status send(uint8_t packet_type, uint16_t src_socket, const Address& dest, const uint8_t* data, size_t len);
+
+    // Starts (or, with an empty plan, stops) fault injection.
+    void set_faults(const FaultPlan& plan);
 
     // What the receiver thread did with what it heard.
     struct Counters {
@@ -79,6 +101,15 @@ private:
     void drain(int fd, bool from_group);
     void handle(const uint8_t* buf, size_t n, bool from_group);
 
+    // Sends one encoded packet, through the fault plan when there is one.
+    // to_addr and to_port in network byte order.
+    net::Status transmit(const uint8_t* packet, size_t len, uint32_t to_addr, uint16_t to_port);
+    net::Status transmit_now(const uint8_t* packet, size_t len, uint32_t to_addr, uint16_t to_port);
+    // Receives one packet through the fault plan; on the receiver thread.
+    void receive_faulty(const uint8_t* buf, size_t n, bool from_group);
+    // A roll of the dice against a chance in percent; caller holds m_fault_mutex.
+    bool roll_locked(unsigned percent);
+
     const SegmentConfig m_config;
     int m_unicast_fd = -1;
     int m_group_fd = -1;
@@ -89,6 +120,19 @@ private:
     std::mutex m_mutex;
     std::map<uint16_t, std::weak_ptr<PacketSink>> m_sinks; // guarded by m_mutex
     uint16_t m_next_dynamic = kFirstDynamicSocket;         // guarded by m_mutex
+
+    struct HeldPacket {
+        std::vector<uint8_t> bytes;
+        uint32_t to_addr = 0;
+        uint16_t to_port = 0;
+        bool from_group = false;
+    };
+    std::mutex m_fault_mutex;
+    FaultPlan m_faults;                       // guarded by m_fault_mutex
+    std::mt19937_64 m_rng;                    // guarded by m_fault_mutex
+    std::optional<HeldPacket> m_held_out;     // guarded by m_fault_mutex
+    std::optional<HeldPacket> m_held_in;      // guarded by m_fault_mutex
+    std::atomic<bool> m_faulty{false};
 
     std::atomic<uint64_t> m_delivered{0};
     std::atomic<uint64_t> m_own_broadcasts{0};
