@@ -207,9 +207,10 @@ void SpxConnection::take_ack_locked(const SpxHeader& h)
             return;
         }
     } else if (h.ack == m_snd_una && in_flight_locked() && h.is_system()) {
-        // The peer keeps asking for the same packet: resend it without
-        // waiting for the time-out.
-        if (++m_dup_acks == 2) {
+        // The peer keeps asking for the same packet while later ones
+        // arrive: resend it without waiting for the time-out.
+        // Every few repeats again, in case the resent packet was lost too.
+        if (++m_dup_acks % 4 == 2) {
             transmit_locked(m_queue.front());
             ++m_retransmissions;
         }
@@ -492,7 +493,7 @@ void SpxConnection::shutdown_send()
 {
     std::lock_guard lock(m_mutex);
     m_send_shut = true;
-    if (m_phase != Phase::established || m_end_queued || m_peer_closed)
+    if ((m_phase != Phase::established && m_phase != Phase::closing) || m_end_queued || m_peer_closed)
         return;
     m_end_queued = true;
     m_end_seq = m_next_seq;
