@@ -9,12 +9,13 @@
 
 #include "devsim_options.h"
 #include "sap_responder.h"
+#include "spx_channels.h"
 #include "tcp_channels.h"
 
 int main(int argc, char** argv)
 {
     std::string error;
-    const auto options = devsim::parse_options(argc, argv, &error);
+    auto options = devsim::parse_options(argc, argv, &error);
     if (!options) {
         std::fprintf(stderr, "devsim: %s\n%s", error.c_str(), devsim::kUsage);
         return 2;
@@ -39,14 +40,28 @@ int main(int argc, char** argv)
     }
 
     devsim::TcpChannels tcp;
+    devsim::SpxChannels spx;
     devsim::SapResponder sap;
     std::vector<devsim::Component*> parts{&tcp};
     if (!tcp.start(*options, &error)) {
         std::fprintf(stderr, "devsim: %s\n", error.c_str());
         return 1;
     }
+    if (options->spx) {
+        // The SPX listeners need the advertised numbers now: the dynamic
+        // ones the SAP responder would pick.
+        uint16_t next_dynamic = 0x4000;
+        for (auto& s : options->sap)
+            if (!s.socket)
+                s.socket = next_dynamic++;
+        if (!spx.start(*options, &error)) {
+            std::fprintf(stderr, "devsim: %s\n", error.c_str());
+            return 1;
+        }
+        parts.push_back(&spx);
+    }
     if (!options->sap.empty() || !options->sap_other.empty()) {
-        if (!sap.start(*options, &error)) {
+        if (!sap.start(*options, &error, options->spx ? spx.station() : nullptr)) {
             std::fprintf(stderr, "devsim: %s\n", error.c_str());
             return 1;
         }

@@ -28,6 +28,15 @@ const char* const kUsage =
     "  --sap-bcast-only     answer broadcast queries only, not directed ones\n"
     "  --sap-net HEX        advertise this network number instead of the segment's\n"
     "  --sap-node HEX12     advertise this node instead of our own\n"
+    "  --spx                SPX channels: a listener at each --sap socket +\n"
+    "                       0x0800 (the SAP answers then carry the node of\n"
+    "                       the SPX station)\n"
+    "  --spx-mode MODE      mode of the SPX channels, as for --tcp (default\n"
+    "                       echo; refuse: no listener, so connects time out)\n"
+    "  --drop P, --reorder P, --duplicate P\n"
+    "                       lose, reorder or duplicate P percent of the IPX\n"
+    "                       packets the SPX station sends and receives\n"
+    "  --seed N             seed of those faults (default 1)\n"
     "  --help               this text\n"
     "\n"
     "Answers general queries (0x0001) for type 0x052C or 0xFFFF, and nearest\n"
@@ -57,19 +66,7 @@ bool parse_tcp(const std::string& arg, TcpChannel* c)
     c->port = static_cast<uint16_t>(port);
     if (comma == std::string::npos)
         return true;
-    const std::string mode = arg.substr(comma + 1);
-    if (mode == "echo")
-        c->mode = TcpMode::echo;
-    else if (mode == "discard")
-        c->mode = TcpMode::discard;
-    else if (mode == "refuse")
-        c->mode = TcpMode::refuse;
-    else if (mode.rfind("close:", 0) == 0) {
-        c->mode = TcpMode::close_after;
-        return parse_uint(mode.substr(6), 10, UINT64_MAX, &c->close_after);
-    } else
-        return false;
-    return true;
+    return parse_mode(arg.substr(comma + 1), c);
 }
 
 bool parse_sap(const std::string& arg, bool type_required, SapName* s)
@@ -104,6 +101,22 @@ bool parse_node(const std::string& text, std::array<uint8_t, 6>* node)
 }
 
 } // namespace
+
+bool parse_mode(const std::string& mode, TcpChannel* c)
+{
+    if (mode == "echo")
+        c->mode = TcpMode::echo;
+    else if (mode == "discard")
+        c->mode = TcpMode::discard;
+    else if (mode == "refuse")
+        c->mode = TcpMode::refuse;
+    else if (mode.rfind("close:", 0) == 0) {
+        c->mode = TcpMode::close_after;
+        return parse_uint(mode.substr(6), 10, UINT64_MAX, &c->close_after);
+    } else
+        return false;
+    return true;
+}
 
 std::optional<Options> parse_options(int argc, char** argv, std::string* error)
 {
@@ -172,6 +185,31 @@ std::optional<Options> parse_options(int argc, char** argv, std::string* error)
                 return std::nullopt;
             }
             o.sap_node = node;
+        } else if (opt == "--spx") {
+            o.spx = true;
+        } else if (opt == "--spx-mode") {
+            if (!value(&v))
+                return std::nullopt;
+            if (!parse_mode(v, &o.spx_mode)) {
+                *error = "bad --spx-mode " + v;
+                return std::nullopt;
+            }
+        } else if (opt == "--drop" || opt == "--reorder" || opt == "--duplicate") {
+            if (!value(&v))
+                return std::nullopt;
+            if (!parse_uint(v, 10, 100, &n)) {
+                *error = "bad " + opt + " " + v;
+                return std::nullopt;
+            }
+            (opt == "--drop" ? o.drop : opt == "--reorder" ? o.reorder : o.duplicate) = static_cast<unsigned>(n);
+        } else if (opt == "--seed") {
+            if (!value(&v))
+                return std::nullopt;
+            if (!parse_uint(v, 10, UINT64_MAX, &n)) {
+                *error = "bad --seed " + v;
+                return std::nullopt;
+            }
+            o.seed = n;
         } else {
             *error = "unknown option " + opt;
             return std::nullopt;

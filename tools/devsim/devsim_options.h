@@ -33,8 +33,17 @@ struct Options {
     bool sap_bcast_only = false;
     std::optional<uint32_t> sap_net;                 // advertised network
     std::optional<std::array<uint8_t, 6>> sap_node;  // advertised node
+    // SPX channels at each --sap socket + 0x0800, all in one mode.
+    bool spx = false;
+    TcpChannel spx_mode;             // port unused
+    // Faults injected on the station of the SPX channels, in percent.
+    unsigned drop = 0, reorder = 0, duplicate = 0;
+    uint64_t seed = 1;
     bool help = false;
 };
+
+// MODE of --tcp and --spx-mode: echo, discard, refuse or close:N.
+bool parse_mode(const std::string& mode, TcpChannel* c);
 
 // Parses argv; on a mistake returns nothing and says why in *error.
 std::optional<Options> parse_options(int argc, char** argv, std::string* error);

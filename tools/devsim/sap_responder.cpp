@@ -1,6 +1,9 @@
 #include "sap_responder.h"
 
 #include <arpa/inet.h>
+#include <mutex>
+
+#include "ipx/station.h"
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +13,8 @@
 #include <unistd.h>
 
 namespace devsim {
+
+namespace ipx = kolm::platform::ipx;
 
 namespace {
 
@@ -61,6 +66,57 @@ std::string hex(const uint8_t* p, size_t n)
 
 } // namespace
 
+// The SAP socket on the platform's station: packets come in on the
+// station's receiver thread and wait here for the poll loop, re-encoded as
+// they travelled so that one parser serves both ways of joining.
+class StationLink final : public ipx::PacketSink, public std::enable_shared_from_this<StationLink> {
+public:
+    explicit StationLink(std::shared_ptr<ipx::Station> station) : m_station(std::move(station)) {}
+    ~StationLink() override
+    {
+        if (m_attached)
+            m_station->detach_expired(kSapSocket);
+    }
+    bool attach()
+    {
+        m_attached = static_cast<bool>(m_station->attach(kSapSocket, weak_from_this()));
+        return m_attached && m_ready.valid();
+    }
+    int fd() const { return m_ready.fd(); }
+    void deliver(const ipx::Header& header, const uint8_t* data, size_t len) override
+    {
+        std::vector<uint8_t> packet(ipx::kHeaderSize + len);
+        ipx::encode_header(header, packet.data());
+        std::memcpy(packet.data() + ipx::kHeaderSize, data, len);
+        std::lock_guard lock(m_mutex);
+        if (m_queue.size() < 256)
+            m_queue.push_back(std::move(packet));
+        m_ready.set();
+    }
+    std::vector<std::vector<uint8_t>> take()
+    {
+        std::lock_guard lock(m_mutex);
+        m_ready.clear();
+        return std::exchange(m_queue, {});
+    }
+    // A whole packet as the responder built it; the station puts in its
+    // own source address.
+    void send(const std::vector<uint8_t>& packet)
+    {
+        const auto h = ipx::decode_header(packet.data(), packet.size());
+        if (h)
+            m_station->send(h->packet_type, kSapSocket, h->dest, packet.data() + ipx::kHeaderSize,
+                            h->length - ipx::kHeaderSize);
+    }
+
+private:
+    const std::shared_ptr<ipx::Station> m_station;
+    bool m_attached = false;
+    std::mutex m_mutex;
+    std::vector<std::vector<uint8_t>> m_queue;
+    kolm::platform::net::EventFd m_ready;
+};
+
 SapResponder::~SapResponder()
 {
     if (m_unicast >= 0)
@@ -69,11 +125,22 @@ SapResponder::~SapResponder()
         ::close(m_group);
 }
 
-bool SapResponder::start(const Options& options, std::string* error)
+bool SapResponder::start(const Options& options, std::string* error, std::shared_ptr<ipx::Station> station)
 {
     m_split = options.sap_split;
     m_silent = options.sap_silent;
     m_bcast_only = options.sap_bcast_only;
+    if (station) {
+        m_link = std::make_shared<StationLink>(station);
+        if (!m_link->attach()) {
+            *error = "SAP socket 0x0452 is taken on the SPX station";
+            return false;
+        }
+        m_network = station->network();
+        m_node = station->node();
+        add_entries(options);
+        return true;
+    }
 
     const std::string iface_text = env_or("KOLM_IPX_IF", "127.0.0.1");
     const std::string group_text = env_or("KOLM_IPX_GROUP", "239.255.2.13:21300");
@@ -120,6 +187,12 @@ bool SapResponder::start(const Options& options, std::string* error)
     std::memcpy(m_node.data(), &local.sin_addr.s_addr, 4);
     std::memcpy(m_node.data() + 4, &local.sin_port, 2);
 
+    add_entries(options);
+    return true;
+}
+
+void SapResponder::add_entries(const Options& options)
+{
     const uint32_t adv_net = options.sap_net.value_or(m_network);
     const Node adv_node = options.sap_node.value_or(m_node);
     uint16_t next_dynamic = 0x4000;
@@ -133,11 +206,14 @@ bool SapResponder::start(const Options& options, std::string* error)
     }
     for (const SapName& s : options.sap_other)
         m_entries.push_back({s.type, s.name, adv_net, adv_node, next_dynamic++});
-    return true;
 }
 
 size_t SapResponder::collect(std::vector<pollfd>& fds)
 {
+    if (m_link) {
+        fds.push_back({m_link->fd(), POLLIN, 0});
+        return 1;
+    }
     fds.push_back({m_unicast, POLLIN, 0});
     fds.push_back({m_group, POLLIN, 0});
     return 2;
@@ -145,6 +221,12 @@ size_t SapResponder::collect(std::vector<pollfd>& fds)
 
 void SapResponder::dispatch(const pollfd* fds, size_t count)
 {
+    if (m_link) {
+        if (count > 0 && fds[0].revents)
+            for (const auto& packet : m_link->take())
+                handle(packet.data(), packet.size(), false);
+        return;
+    }
     if (count > 0 && fds[0].revents)
         drain(m_unicast, false);
     if (count > 1 && fds[1].revents)
@@ -161,12 +243,20 @@ void SapResponder::drain(int fd, bool from_group)
                 continue;
             return;
         }
+        handle(buf, static_cast<size_t>(n), from_group);
+    }
+}
+
+void SapResponder::handle(const uint8_t* buf, size_t size, bool from_group)
+{
+    const ssize_t n = static_cast<ssize_t>(size);
+    {
         // The segment's framing: checksum FFFF, 30 <= length <= datagram <= 576.
         if (static_cast<size_t>(n) > kMaxPacket || n < static_cast<ssize_t>(kHeader) + 4 || be16(buf) != 0xFFFF)
-            continue;
+            return;
         const uint16_t length = be16(buf + 2);
         if (length < kHeader + 4 || length > n)
-            continue;
+            return;
         Query q;
         const uint32_t dest_net = be32(buf + 6);
         Node dest_node;
@@ -179,11 +269,11 @@ void SapResponder::drain(int fd, bool from_group)
         q.operation = be16(buf + kHeader);
         q.server_type = be16(buf + kHeader + 2);
         if (from_group && q.src_node == m_node)
-            continue; // our own broadcast
+            return; // our own broadcast
         if (dest_socket != kSapSocket || (dest_net != 0 && dest_net != m_network))
-            continue;
+            return;
         if (!q.broadcast && dest_node != m_node)
-            continue;
+            return;
         answer(q);
     }
 }
@@ -238,6 +328,10 @@ void SapResponder::send_packet(const Query& q, uint16_t response, const std::vec
         p.insert(p.end(), e->node.begin(), e->node.end());
         put16(p, e->socket);
         put16(p, 1); // hops
+    }
+    if (m_link) {
+        m_link->send(p);
+        return;
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;

@@ -7,19 +7,29 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "component.h"
 #include "devsim_options.h"
 
+namespace kolm::platform::ipx {
+class Station;
+}
+
 namespace devsim {
+
+class StationLink;
 
 class SapResponder final : public Component {
 public:
     ~SapResponder() override;
     // Joins the segment and prints "sap NAME NET:NODE:SOCKET" per server.
-    bool start(const Options& options, std::string* error);
+    // With a station, answers on that station's node instead of one of
+    // its own, so that the SPX channels there share the advertised node.
+    bool start(const Options& options, std::string* error,
+               std::shared_ptr<kolm::platform::ipx::Station> station = nullptr);
     size_t collect(std::vector<pollfd>& fds) override;
     void dispatch(const pollfd* fds, size_t count) override;
 
@@ -42,9 +52,12 @@ private:
     };
 
     void drain(int fd, bool from_group);
+    void handle(const uint8_t* buf, size_t n, bool from_group);
+    void add_entries(const Options& options);
     void answer(const Query& q);
     void send_packet(const Query& q, uint16_t response, const std::vector<const Entry*>& entries);
 
+    std::shared_ptr<StationLink> m_link;
     int m_unicast = -1;
     int m_group = -1;
     uint32_t m_network = 0;

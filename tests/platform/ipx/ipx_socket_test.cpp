@@ -327,14 +327,15 @@ TEST_F(IpxSocket, AsyncSelectPostsWriteAndRead)
     DestroyWindow(hwnd);
 }
 
-TEST_F(IpxSocket, SpxAndOtherKindsAreRefusedCleanly)
+TEST_F(IpxSocket, KindsWithoutAnImplementationAreRefusedCleanly)
 {
     struct Row {
         int type, protocol, error;
         const char* what;
     };
     const Row rows[] = {
-        {SOCK_STREAM, NSPROTO_SPX, WSAEPROTONOSUPPORT, "SPX stream"},
+        {SOCK_STREAM, NSPROTO_SPXII, WSAEPROTONOSUPPORT, "SPX II stream"},
+        {SOCK_SEQPACKET, NSPROTO_SPX, WSAEPROTONOSUPPORT, "SPX packets"},
         {SOCK_SEQPACKET, NSPROTO_SPXII, WSAEPROTONOSUPPORT, "SPX II packets"},
         {SOCK_DGRAM, 0, WSAEPROTONOSUPPORT, "datagram, protocol 0"},
         {SOCK_RAW, NSPROTO_IPX, WSAESOCKTNOSUPPORT, "raw"},

@@ -12,6 +12,7 @@
 #include "ipx/spx_wire.h"
 #include "ipx/station.h"
 #include "ipx_test_util.h"
+#include "devsim_process.h"
 #include "raw_station.h"
 #include "winsock/socket_table.h"
 
@@ -444,6 +445,57 @@ TEST_F(Spx, APeerThatFallsSilentEndsTheConnectionAndABlockedRecvFails)
     while (auto p = peer.receive(0))
         watchdog |= p->spx.control == (ipx::kSpxSys | ipx::kSpxAckReq);
     EXPECT_TRUE(watchdog) << "the connection asked before it gave up";
+}
+
+} // namespace
+
+namespace {
+
+using namespace kolm::test;
+
+// devsim's SPX channels, found through its SAP answer line and reached
+// through its own faulty station.
+class SpxDevsim : public WinsockTest {};
+
+TEST_F(SpxDevsim, EchoesThroughItsLossyStationAndClosesAfterN)
+{
+    setenv("KOLM_SPX_RTO_MS", "20", 1);
+    setenv("KOLM_SPX_RTO_MAX_MS", "100", 1);
+    struct Row {
+        const char* mode;
+        size_t send, expect;
+        bool closes;
+    };
+    for (const Row& row : {Row{"echo", 300000, 300000, false}, Row{"close:1000", 1000, 1000, true}}) {
+        SCOPED_TRACE(row.mode);
+        DevsimProcess devsim({"--spx", "--sap", "ECHOER,5100", "--spx-mode", row.mode, "--drop", "10", "--reorder",
+                              "10", "--duplicate", "10", "--seed", "7"});
+        ASSERT_TRUE(devsim.ready()) << devsim.error();
+        std::string spx_line;
+        for (const auto& l : devsim.lines())
+            if (l.rfind("spx ", 0) == 0)
+                spx_line = l;
+        ASSERT_GT(spx_line.size(), 31u) << spx_line;
+        char node[6];
+        for (int i = 0; i < 6; ++i)
+            node[i] = static_cast<char>(std::stoi(spx_line.substr(13 + 2 * i, 2), nullptr, 16));
+        EXPECT_EQ(spx_line.substr(26, 4), "5900") << "the advertised socket + 0x0800";
+        const sockaddr_ipx to = ipx_address(node, 0x5900);
+        const SOCKET c = socket(AF_IPX, SOCK_STREAM, NSPROTO_SPX);
+        ASSERT_EQ(connect(c, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0) << WSAGetLastError();
+        const std::string data(row.send, 'q');
+        std::thread sender([&] { send_all(c, data); });
+        EXPECT_EQ(recv_exactly(c, row.expect), data.substr(0, row.expect));
+        sender.join();
+        if (row.closes) {
+            char b[4];
+            ASSERT_TRUE(wait_for(c, Set::read, 20));
+            EXPECT_EQ(recv(c, b, sizeof b, 0), 0);
+        }
+        closesocket(c);
+    }
+    unsetenv("KOLM_SPX_RTO_MS");
+    unsetenv("KOLM_SPX_RTO_MAX_MS");
 }
 
 } // namespace
