@@ -119,13 +119,22 @@ int xferFromNet_95(unsigned socket, char* fromNetBf, AppyQ* fromNetQ, int* statu
         c2 = head - 1;
     }
     // The receive blocks until data comes; the queue must stay free for a
-    // flush or reset meanwhile. Bytes that arrive for a queue that was reset
-    // in the meantime are dropped with the flushed contents.
+    // flush or reset meanwhile.
     lock.unlock();
     int total = c1 != 0 ? readcommstring_proc(socket, fromNetBf + tail, static_cast<int>(c1), status) : 0;
     lock.lock();
-    if (guard.epoch != epoch)
-        return 0;
+    if (guard.epoch != epoch) {
+        // The queue was emptied while the receive waited: what arrived is
+        // new input, and it starts the fresh queue (only this thread fills
+        // it, so it is still empty).
+        if (total > 0 && fromNetQ->count == 0) {
+            memmove(fromNetBf, fromNetBf + tail, static_cast<size_t>(total));
+            fromNetQ->head = 0;
+            fromNetQ->tail = static_cast<DWORD>(total);
+            fromNetQ->count = static_cast<DWORD>(total);
+        }
+        return total;
+    }
     fromNetQ->tail += static_cast<DWORD>(total);
     fromNetQ->count += static_cast<DWORD>(total);
     if (fromNetQ->tail == size)

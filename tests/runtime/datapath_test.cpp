@@ -230,7 +230,7 @@ TEST(DataPath, PeerClosesInTheMiddle)
     ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_NET_CLOSED));
     const std::string name = server.service().substr(3);
     EXPECT_TRUE(rt.wait_screen(name + " closed the connection on COM3"));
-    EXPECT_EQ(ports[0].state, PORT_NET_CLOSED);
+    EXPECT_EQ(std::atomic_ref<signed char>(ports[0].state).load(), PORT_NET_CLOSED);
     // The driver's Disc still closes the socket; the close is not told twice.
     rt.port().raise(CMD_DISC);
     ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_DISC_DONE));
@@ -255,6 +255,26 @@ TEST(DataPath, DtrDropClosesAndTellsTheDriver)
     EXPECT_EQ(sockState, 0);
     EXPECT_TRUE(rt.wait_screen("closed the connection on COM3"));
     EXPECT_EQ(status_of(rt), STATUS_IDLE);
+}
+
+TEST(DataPath, FlushWhileConnectedKeepsWhatArrivesAfter)
+{
+    TestServer server;
+    RuntimeHarness rt(with_services({server.service()}));
+    ASSERT_TRUE(rt.start());
+    rt.port().raise(CMD_PREP);
+    ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_CONNECTED));
+    for (int round = 0; round < 20; ++round) {
+        // The network-to-driver pump waits in a receive while the queue is
+        // flushed; the echo that follows must arrive whole and in order.
+        rt.port().raise(CMD_FLUSH_FROM_NET);
+        sync_service_thread(rt);
+        const size_t before = rt.port().received().size();
+        const std::string text = "round " + std::to_string(round);
+        rt.port().write(text);
+        ASSERT_TRUE(rt.port().wait_for_received(before + text.size())) << round;
+        EXPECT_EQ(rt.port().received().substr(before), text) << round;
+    }
 }
 
 TEST(DataPath, PrepWhileConnectedKeepsTheConnection)
