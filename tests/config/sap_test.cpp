@@ -174,6 +174,22 @@ TEST_F(Sap, LookupThatFindsNothingClearsTheNetwork)
     EXPECT_EQ(text_of(a), "00000000:" + where.substr(9, 12) + ":1234") << "only the network number is cleared";
 }
 
+TEST_F(Sap, DirectedLookupAtAnSpxServer)
+{
+    DevsimProcess dev({"--spx", "--sap", "STREAMER"});
+    ASSERT_TRUE(dev.ready()) << dev.error();
+    const std::string where = advertised(dev, "STREAMER");
+    sockaddr_ipx a{};
+    a.sa_netnum[3] = 0x0A;
+    for (int i = 0; i < 6; ++i)
+        a.sa_nodenum[i] = static_cast<char>(std::stoi(where.substr(9 + 2 * i, 2), nullptr, 16));
+    int found = 0;
+    char name[] = "STREAMER";
+    EXPECT_EQ(gatherServices(nullptr, 0, name, &a, &found), 0);
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(text_of(a), where);
+}
+
 TEST_F(Sap, SendErrorKeepsTheAddress)
 {
     // A network that is not ours is unreachable: the query cannot be sent,
