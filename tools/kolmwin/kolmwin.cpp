@@ -5,9 +5,13 @@
 //   kolmwin send HWND MSG WPARAM --text STRING     lParam: a copy of STRING
 //   kolmwin post HWND MSG [WPARAM [LPARAM]]
 //   kolmwin gettext HWND                           prints the window text
+//   kolmwin controls|items|gettext|settext|click|select ...
+//                                                  a dialog's controls by id
+//                                                  (kolmwin_dialog.cpp)
 //
 // Exit status 0 on success, 1 on failure with the reason on standard error.
 #include "kolmwin_args.h"
+#include "kolmwin_dialog.h"
 
 #include "user/messaging.h"
 
@@ -24,7 +28,12 @@ int usage()
     std::fputs("usage: kolmwin find CLASS TITLE\n"
                "       kolmwin send HWND MSG [WPARAM [LPARAM | --text STRING]]\n"
                "       kolmwin post HWND MSG [WPARAM [LPARAM]]\n"
-               "       kolmwin gettext HWND\n"
+               "       kolmwin gettext HWND [ID]\n"
+               "       kolmwin controls HWND\n"
+               "       kolmwin items HWND ID\n"
+               "       kolmwin settext HWND ID TEXT\n"
+               "       kolmwin click HWND ID\n"
+               "       kolmwin select HWND ID INDEX [--shift] [--ctrl] [--double]\n"
                "CLASS or TITLE \"-\" or \"\" matches any; numbers are decimal or 0x hex;\n"
                "MSG is a number or a name such as WM_CLOSE or WM_USER+151.\n",
                stderr);
@@ -175,6 +184,8 @@ int cmd_post(const Args& raw)
 
 int cmd_gettext(const Args& args)
 {
+    if (args.size() == 2)
+        return kolmwin::cmd_dlgtext(args);
     if (args.size() != 1)
         return usage();
     auto hwnd = kolmwin::parse_hwnd(args[0]);
@@ -200,14 +211,16 @@ struct Command {
     int (*run)(const Args&);
 };
 
-// NOTE: the dialog verbs (list a dialog's controls with id, class and text;
-// get and set a control's text; click a button; select list items) join
-// this table when the dialog toolkit is there.
 constexpr Command commands[] = {
     { "find", cmd_find },
     { "send", cmd_send },
     { "post", cmd_post },
     { "gettext", cmd_gettext },
+    { "controls", kolmwin::cmd_controls },
+    { "items", kolmwin::cmd_items },
+    { "settext", kolmwin::cmd_settext },
+    { "click", kolmwin::cmd_click },
+    { "select", kolmwin::cmd_select },
 };
 
 } // namespace
