@@ -162,32 +162,34 @@ DWORD VxDSubf(signed char portNumber, signed char subf)
     return out;
 }
 
-int ReadVxD(signed char portNumber, char* buf, AppyQ* q)
+namespace {
+
+// One read or write call on a ring: the driver moves the bytes inside it and
+// reports how many as the returned-byte count; 0 when the call failed.
+int ring_call(DWORD code, signed char portNumber, char* buf, AppyQ* q, const char* failure)
 {
     vxdParam p;
     p.portNumber = portNumber;
     p.buf = kolm_ptr32_from(buf);
     p.q = kolm_ptr32_from(q);
     DWORD out = 0, returned = 0;
-    if (!device_call(DIOC_READ, &p, sizeof p, &out, &returned)) {
-        dprintf("kolm32: ReadVxD failed\n");
+    if (!device_call(code, &p, sizeof p, &out, &returned)) {
+        dprintf(failure);
         return 0;
     }
     return static_cast<int>(returned);
 }
 
+} // namespace
+
+int ReadVxD(signed char portNumber, char* buf, AppyQ* q)
+{
+    return ring_call(DIOC_READ, portNumber, buf, q, "kolm32: ReadVxD failed\n");
+}
+
 int WriteVxD(signed char portNumber, char* buf, AppyQ* q)
 {
-    vxdParam p;
-    p.portNumber = portNumber;
-    p.buf = kolm_ptr32_from(buf);
-    p.q = kolm_ptr32_from(q);
-    DWORD out = 0, returned = 0;
-    if (!device_call(DIOC_WRITE, &p, sizeof p, &out, &returned)) {
-        dprintf("kolm32: WriteVxD failed\n");
-        return 0;
-    }
-    return static_cast<int>(returned);
+    return ring_call(DIOC_WRITE, portNumber, buf, q, "kolm32: WriteVxD failed\n");
 }
 
 void VxDClose(signed char portNumber, signed char reason)

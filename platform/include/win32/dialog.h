@@ -227,22 +227,4 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 #define EM_SETLIMITTEXT EM_LIMITTEXT
 #define EM_GETLIMITTEXT 0x00D5
 
-// List box messages and results.
-#define LB_ADDSTRING 0x0180
-#define LB_INSERTSTRING 0x0181
-#define LB_DELETESTRING 0x0182
-#define LB_RESETCONTENT 0x0184
-#define LB_SETSEL 0x0185
-#define LB_SETCURSEL 0x0186
-#define LB_GETSEL 0x0187
-#define LB_GETCURSEL 0x0188
-#define LB_GETTEXT 0x0189
-#define LB_GETTEXTLEN 0x018A
-#define LB_GETCOUNT 0x018B
-#define LB_FINDSTRING 0x018F
-#define LB_GETSELCOUNT 0x0190
-#define LB_GETSELITEMS 0x0191
-#define LB_FINDSTRINGEXACT 0x01A2
-#define LB_OKAY 0
-#define LB_ERR (-1)
-#define LB_ERRSPACE (-2)
+// The list box messages (LB_*) come with win32/user.h.

@@ -1,5 +1,7 @@
 #include "raw_station.h"
 
+#include "test_support.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -58,20 +60,7 @@ std::optional<std::vector<uint8_t>> RawStation::receive(int timeout_ms)
 
 std::string private_group()
 {
-    // A port the kernel just handed out is free at least for now; the group
-    // address is drawn at random on top.
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    std::random_device rd;
-    std::uniform_int_distribution<int> byte(1, 254);
-    return "239.255." + std::to_string(byte(rd)) + "." + std::to_string(byte(rd)) + ":"
-        + std::to_string(ntohs(a.sin_port));
+    return private_ipx_group();
 }
 
 } // namespace kolm::test
