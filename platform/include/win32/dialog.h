@@ -70,6 +70,17 @@ BOOL CheckRadioButton(HWND hDlg, int nIDFirstButton, int nIDLastButton, int nIDC
 BOOL CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck);
 UINT IsDlgButtonChecked(HWND hDlg, int nIDButton);
 
+// Help: the programs' help files are HTML pages opened at the topic asked
+// for (keyword or context number); see platform/dialog/winhelp.cpp.
+#define HELP_CONTEXT 0x0001
+#define HELP_QUIT 0x0002
+#define HELP_INDEX 0x0003
+#define HELP_CONTENTS 0x0003
+#define HELP_FINDER 0x000B
+#define HELP_KEY 0x0101
+#define HELP_PARTIALKEY 0x0105
+BOOL WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData);
+
 #define CreateDialogA(inst, name, parent, proc) CreateDialogParamA(inst, name, parent, proc, 0)
 #define DialogBoxA(inst, name, parent, proc) DialogBoxParamA(inst, name, parent, proc, 0)
 

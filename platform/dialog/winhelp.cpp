@@ -1,0 +1,250 @@
+// WinHelpA: the help files the programs name are our HTML pages
+// (docs/help), opened at the topic asked for.
+//
+// Each help file the programs use has a table of its topics: keywords
+// (HELP_KEY) and context numbers (HELP_CONTEXT) to a page and an anchor.
+// Every request that opens a topic writes a "help" line to the screen log,
+//   PROGRAM help "FILE" "TOPIC" page=URL
+// so that a user without a desktop, and a test, see which page was meant;
+// with a desktop (DISPLAY or WAYLAND_DISPLAY set, and xdg-open on the
+// PATH) the page is also opened in the user's browser. KOLM_HELP_OPENER
+// names another program to open pages with.
+#include "dialog/dialog_area.h"
+#include "dialog/screen_log.h"
+#include "internal/machine_root.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <string_view>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kolm::platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct HelpTopic {
+    UINT command;        // HELP_KEY or HELP_CONTEXT
+    std::string_view key; // the keyword (HELP_KEY), compared case-insensitively
+    DWORD context;       // the context number (HELP_CONTEXT)
+    std::string_view page;
+};
+
+struct HelpFile {
+    std::string_view name; // as the programs name it, without a folder
+    std::string_view contents;
+    std::vector<HelpTopic> topics;
+};
+
+const std::vector<HelpFile>& help_files()
+{
+    static const std::vector<HelpFile> files {
+        { "kolmset32.hlp", "index.html",
+          { { HELP_KEY, "Contents", 0, "index.html" },
+            { HELP_KEY, "Service Selection Dialog", 0, "services.html#service-selection" },
+            { HELP_KEY, "IP Service", 0, "services.html#ip" },
+            { HELP_KEY, "IPX Service", 0, "services.html#ipx" },
+            { HELP_KEY, "Notices", 0, "notices.html" } } },
+        { "kolmdoc.hlp", "index.html",
+          { { HELP_CONTEXT, "", 1000, "install.html#manual" },
+            { HELP_CONTEXT, "", 1037, "install.html#done" } } },
+    };
+    return files;
+}
+
+bool equal_nocase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The file's own name, whatever folder the program put before it.
+std::string_view base_name(std::string_view path)
+{
+    const size_t cut = path.find_last_of("\\/:");
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+// Where the pages are: KOLM_HELP_DIR, a "help" folder beside the program,
+// the shared data folder of an installed system, or the source tree the
+// layer was built from.
+std::optional<fs::path> help_dir()
+{
+    std::vector<fs::path> candidates;
+    if (const char* env = std::getenv("KOLM_HELP_DIR"); env && *env)
+        candidates.emplace_back(env);
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        candidates.push_back(exe.parent_path() / "help");
+        candidates.push_back(exe.parent_path().parent_path() / "share" / "tarvizone" / "help");
+    }
+#ifdef KOLM_HELP_SOURCE_DIR
+    candidates.emplace_back(KOLM_HELP_SOURCE_DIR);
+#endif
+    for (const auto& c : candidates)
+        if (fs::is_regular_file(c / "index.html", ec))
+            return c;
+    return std::nullopt;
+}
+
+// A file: URL with the bytes a URL cannot carry as they are (spaces among
+// them, which a screen log field cannot hold either) percent-encoded.
+std::string file_url(const fs::path& dir, std::string_view page)
+{
+    const std::string path = (dir / std::string(page.substr(0, page.find('#')))).string();
+    std::string url = "file://";
+    static const char hex[] = "0123456789ABCDEF";
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::string_view("/-._~").find(static_cast<char>(c)) != std::string_view::npos) {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 15];
+        }
+    }
+    if (const size_t hash = page.find('#'); hash != std::string_view::npos)
+        url += page.substr(hash);
+    return url;
+}
+
+bool on_path(const std::string& program)
+{
+    if (program.find('/') != std::string::npos)
+        return ::access(program.c_str(), X_OK) == 0;
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path ? path : "";
+    while (!rest.empty()) {
+        const size_t colon = rest.find(':');
+        const std::string dir(rest.substr(0, colon));
+        if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
+        rest = colon == std::string_view::npos ? std::string_view {} : rest.substr(colon + 1);
+    }
+    return false;
+}
+
+std::optional<std::string> desktop_opener()
+{
+    if (const char* opener = std::getenv("KOLM_HELP_OPENER"); opener && *opener)
+        return on_path(opener) ? std::optional<std::string>(opener) : std::nullopt;
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!x || !*x) && (!wayland || !*wayland))
+        return std::nullopt;
+    return on_path("xdg-open") ? std::optional<std::string>("xdg-open") : std::nullopt;
+}
+
+// Starts the opener on the page and reaps it when it ends, so that the
+// program neither waits for the browser nor leaves a zombie behind.
+bool open_on_desktop(const std::string& opener, const std::string& url)
+{
+    std::vector<char*> argv { const_cast<char*>(opener.c_str()), const_cast<char*>(url.c_str()), nullptr };
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, opener.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    std::thread([pid] {
+        int status;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+    return true;
+}
+
+void log_help(std::string_view file, const std::string& topic, const std::string& url, bool opened)
+{
+    const std::string line = format_screen_line(screen_program_name(), "help", file, topic,
+                                                { { "page", url.empty() ? "-" : url },
+                                                  { "opened", opened ? "yes" : "no" } });
+    append_screen_line(line);
+    ssize_t n;
+    do {
+        n = ::write(STDERR_FILENO, line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
+}
+
+} // namespace
+
+} // namespace kolm::platform
+
+BOOL WinHelpA(HWND, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData)
+{
+    using namespace kolm::platform;
+    if (!lpszHelp) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Nothing is kept open between requests, so there is nothing to close.
+    if (uCommand == HELP_QUIT)
+        return TRUE;
+
+    const std::string_view file = base_name(lpszHelp);
+    std::string topic;
+    std::optional<std::string_view> page;
+    const HelpFile* help = nullptr;
+    for (const auto& f : help_files())
+        if (equal_nocase(f.name, file))
+            help = &f;
+
+    switch (uCommand) {
+    case HELP_CONTENTS:
+    case HELP_FINDER:
+        topic = "Contents";
+        if (help)
+            page = help->contents;
+        break;
+    case HELP_KEY:
+    case HELP_PARTIALKEY: {
+        const char* key = reinterpret_cast<const char*>(dwData);
+        if (!key) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        topic = key;
+        for (const auto& t : help ? help->topics : std::vector<HelpTopic> {})
+            if (t.command == HELP_KEY && equal_nocase(t.key, topic))
+                page = t.page;
+        break;
+    }
+    case HELP_CONTEXT:
+        topic = "context " + std::to_string(static_cast<DWORD>(dwData));
+        for (const auto& t : help ? help->topics : std::vector<HelpTopic> {})
+            if (t.command == HELP_CONTEXT && t.context == static_cast<DWORD>(dwData))
+                page = t.page;
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+
+    // A topic the file does not have shows its contents, as a help viewer
+    // falls back to the index; the line still names the topic asked for.
+    if (help && !page)
+        page = help->contents;
+    const auto dir = help_dir();
+    if (!page || !dir) {
+        // The user is told which topic was asked for even when there is no
+        // page to show; the program learns that nothing opened.
+        log_help(file, topic, {}, false);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    const std::string url = file_url(*dir, *page);
+    const auto opener = desktop_opener();
+    const bool opened = opener && open_on_desktop(*opener, url);
+    log_help(file, topic, url, opened);
+    return TRUE;
+}
