@@ -9,6 +9,11 @@
 #
 # Open the printed path with any serial program (picocom, Python's serial
 # module); what you write comes back from the far end. Ctrl-C ends it all.
+#
+# KOLM_DEMO_SERVICE=ipx switches the far end to an IPX service: devsim then
+# advertises "DEMO" by SAP and echoes over SPX, and the port's first service
+# becomes "IPX:00000000:00-00-00-00-00-01:DEMO" (found by a SAP broadcast);
+# KOLM_DEMO_SERVICE=tcp sets it back to the TCP echo.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 "$here/scripts/build.sh" kolm32 kolmreg kolmwin devsim
@@ -29,9 +34,22 @@ cleanup() {
 }
 trap cleanup INT TERM EXIT
 
-# The far end: an echo channel on TCP port 10000 + 1.
+# The far end: an echo channel on TCP port 10000 + 1, or an SPX echo
+# service found by SAP.
+config='HKLM\SOFTWARE\Tarvizone\Redirector\1.0'
+if [ "${KOLM_DEMO_SERVICE:-tcp}" = "ipx" ]; then
+  far_args=(--spx --sap DEMO)
+  "$bin/kolmreg" add "$config" /v Service0 /t REG_SZ /d "IPX:00000000:00-00-00-00-00-01:DEMO" /f >/dev/null
+  far_text="devsim advertising DEMO by SAP, echoing over SPX"
+else
+  if [ "${KOLM_DEMO_SERVICE:-}" = "tcp" ]; then
+    "$bin/kolmreg" add "$config" /v Service0 /t REG_SZ /d "IP:localhost:$((far_port - 10000))" /f >/dev/null
+  fi
+  far_args=(--tcp "$far_port,echo")
+  far_text="devsim echoing on 127.0.0.1:$far_port"
+fi
 fifo="$(mktemp -u)"; mkfifo "$fifo"
-"$bin/devsim" --tcp "$far_port,echo" >"$fifo" &
+"$bin/devsim" "${far_args[@]}" >"$fifo" &
 pids+=($!)
 exec 3<"$fifo"
 rm -f "$fifo"
@@ -44,7 +62,7 @@ if [ -z "$ready" ]; then
   echo "devsim could not start on TCP port $far_port (is it in use? set KOLM_DEMO_PORT)." >&2
   exit 1
 fi
-echo "Far end: devsim echoing on 127.0.0.1:$far_port."
+echo "Far end: $far_text."
 
 KOLM_UI="${KOLM_UI:-headless}" "$bin/kolm32" &
 pids+=($!)
@@ -56,7 +74,7 @@ if [ -L "$link" ]; then
 The redirected port COM3 is ready: $link -> $(readlink "$link")
 Try it from another terminal:
   picocom -b 9600 $link
-  python3 -c "import serial; s=serial.Serial('$link', timeout=2); s.write(b'hello'); print(s.read(5))"
+  /usr/bin/python3 -c "import serial; s=serial.Serial('$link', timeout=2); s.write(b'hello'); print(s.read(5))"
 Notices of the runtime are in $KOLM_ROOT/run/screen.log. Ctrl-C to stop.
 MSG
 else
