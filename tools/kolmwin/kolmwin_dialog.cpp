@@ -164,7 +164,7 @@ bool deliver(HWND h, UINT msg, WPARAM w, LPARAM l)
         return std::pair { r, GetLastError() };
     });
     auto answer = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
+    std::thread sender([task] { (*task)(); });
     if (answer.wait_for(action_bound) != std::future_status::ready) {
         std::fputs("kolmwin: delivered; the dialog is still handling it\n", stderr);
         std::fflush(stdout);
@@ -172,6 +172,9 @@ bool deliver(HWND h, UINT msg, WPARAM w, LPARAM l)
         // unwinding the process around it.
         std::_Exit(0);
     }
+    // Joined, so that no thread of ours is still ending while the process
+    // tears down its globals.
+    sender.join();
     const auto [r, error] = answer.get();
     return !(r == 0 && error == ERROR_INVALID_WINDOW_HANDLE);
 }
