@@ -4,9 +4,13 @@
 #include "win32/winmain.h"
 
 #include "kolm32.h"
+#include "portdrv/port_loader.h"
 
 int main(int argc, char** argv)
 {
     RegisterKolm32Resources();
+    // Held until WinMain returns: the port stays published while the
+    // runtime runs and its links go with it.
+    const auto port_drivers = kolm::platform::portdrv::load_port_drivers();
     return kolm_run_winmain(argc, argv, WinMain);
 }

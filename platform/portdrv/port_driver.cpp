@@ -127,6 +127,7 @@ DWORD PortDriver::do_read(const vxdParam& p)
         if (n < piece)
             break;
     }
+    m_app->read_done(moved);
     return moved;
 }
 

@@ -23,6 +23,9 @@ public:
     virtual ~AppSide() = default;
     // Copies up to `max` bytes of waiting application output into `dst`.
     virtual size_t take_output(char* dst, size_t max) = 0;
+    // Ends one DIOC_READ, which may call take_output several times:
+    // `moved` is what it appended to the ring in all.
+    virtual void read_done(size_t moved) { (void)moved; }
     // Offers bytes from the network to the application; returns how many it
     // took now. The rest stays queued in the runtime's ring.
     virtual size_t give_input(const char* src, size_t len) = 0;

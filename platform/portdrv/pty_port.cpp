@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include "internal/machine_root.h"
+#include "kernel/sync.h"
 #include "portdrv/pty_links.h"
+#include "win32.h"
 
 namespace kolm::platform::portdrv {
 
@@ -158,15 +160,12 @@ size_t PtyPort::take_output(char* dst, size_t max)
         std::memcpy(dst + first, m_out.data(), n - first);
         m_out_head = (m_out_head + n) % cap;
         m_out_count -= n;
-        // A call that finds nothing means the runtime has dealt with what it
-        // took before (its pump sends between two reads).
-        m_out_unconfirmed = n > 0;
+        if (n > 0)
+            m_out_unconfirmed = true;
         if (m_reader_stalled && m_out_count < cap) {
             m_reader_stalled = false;
             wake_watcher = true;
         }
-        if (m_drain_watch && m_out_count == 0 && !m_out_unconfirmed)
-            wake_watcher = true;
     }
     if (wake_watcher)
         wake();
@@ -206,6 +205,38 @@ size_t PtyPort::give_input(const char* src, size_t len)
     if (total > 0)
         m_input_written = true;
     return total;
+}
+
+// Whether a command raised now reaches the runtime: before it registers,
+// the driver finds its command event or window through the values it
+// published, which a runtime still starting has not written yet.
+bool PtyPort::runtime_reachable(PortDriver& driver) const
+{
+    if (driver.registered())
+        return true;
+    if (m_opt.path == CommandPath::Window)
+        return IsWindow(DwordToHandle<HWND>(read_published_value("HWND")));
+    return event_from_ring0(read_published_value("Event")) != nullptr;
+}
+
+void PtyPort::read_done(size_t moved)
+{
+    bool wake_watcher = false;
+    {
+        std::lock_guard lock(m_out_lock);
+        // A read that finds nothing means the runtime has dealt with what
+        // it took before: its pump sends between two reads.
+        m_out_unconfirmed = moved > 0;
+        wake_watcher = m_drain_watch && m_out_count == 0 && !m_out_unconfirmed;
+    }
+    if (wake_watcher)
+        wake();
+}
+
+void PtyPort::write_done(size_t taken, size_t left)
+{
+    (void)taken;
+    m_from_net_left.store(left);
 }
 
 void PtyPort::on_subfunction(int subf)

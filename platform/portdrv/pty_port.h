@@ -9,6 +9,10 @@
 //   tcflush(TCOFLUSH)               -> FlushToNet (held output is dropped)
 //   tcflush(TCIFLUSH)               -> FlushFromNet
 //
+// Purges are passed on only once the runtime has reported the session
+// connected (before that its queues hold nothing of the session), and
+// FlushFromNet only while the runtime holds bytes the pty could not take.
+//
 // A tcsetattr(TCSAFLUSH) also purges the line's input and the pty reports it
 // with the same FLUSHREAD status as tcflush(TCIFLUSH); it is a change of line
 // settings, not a purge, and is told apart by the IOCTL status every termios
@@ -75,11 +79,15 @@ public:
     // Opens minus closes of the slave by applications, as last counted.
     int applications() const { return m_apps_seen.load(); }
     size_t buffered_output() const;
+    // The runtime reported the current session connected.
+    bool connected() const { return m_connected_seen.load(); }
     // The runtime said it is ending (SUBF_APP_EXIT): nothing is delivered.
     bool runtime_ended() const;
 
     size_t take_output(char* dst, size_t max) override;
+    void read_done(size_t moved) override;
     size_t give_input(const char* src, size_t len) override;
+    void write_done(size_t taken, size_t left) override;
     void on_subfunction(int subf) override;
 
 private:
@@ -96,6 +104,7 @@ private:
     void on_inotify();
     void on_master_writable();
     void on_wake();
+    bool closing_drained() const;
     void on_deadlines();
     void handle_subfunction(int subf);
     void read_master();
@@ -112,6 +121,8 @@ private:
     void clear_output();
     void raise_disc();
     void raise(int code);
+    bool runtime_reachable(PortDriver& driver) const;
+    void retry_unreached();
     bool watch(PtyDevice& pty, int& wd);
 
     const PtyPortOptions m_opt;
@@ -132,6 +143,7 @@ private:
     bool m_accept_input = false;      // a session's Prep was raised and it has not ended; guarded
     bool m_input_written = false;     // the session wrote bytes to the pty; guarded
     std::atomic<bool> m_want_space{false}; // the last give_input met a full pty
+    std::atomic<size_t> m_from_net_left{0}; // bytes the runtime still held after its last DIOC_WRITE
 
     // Application output waiting for the runtime: a ring of m_opt.output_capacity.
     mutable std::mutex m_out_lock;
@@ -139,7 +151,7 @@ private:
     size_t m_out_head = 0;           // index of the oldest byte; guarded
     size_t m_out_count = 0;          // bytes held; guarded
     bool m_reader_stalled = false;   // the watcher stopped reading the master: ring full; guarded
-    bool m_out_unconfirmed = false;  // bytes were taken and the runtime has not yet come back to find the ring empty; guarded
+    bool m_out_unconfirmed = false;  // bytes were taken and no DIOC_READ has since found nothing; guarded
     bool m_drain_watch = false;      // a last close waits for the ring to drain; guarded
     bool m_delivering = true;        // false once the runtime has ended; guarded
 
@@ -149,6 +161,7 @@ private:
 
     std::atomic<int> m_apps_seen{0};
     std::atomic<unsigned> m_generation{1};
+    std::atomic<bool> m_connected_seen{false};
 
     // Watcher-only state.
     int m_wd = -1;                // inotify watch of the current slave
@@ -160,13 +173,17 @@ private:
     bool m_prep_deferred = false; // the session's Prep waits for the previous Disc
     std::deque<unsigned> m_preps_unanswered; // sessions whose Prep awaits CONNECTED/CONNECT_FAILED
     unsigned m_connected_session = 0;        // session the runtime reported connected
-    unsigned m_closed_early = 0;  // NET_CLOSED came before that session's CONNECTED
     bool m_disc_unacked = false;  // Disc raised on the event path, SUBF_DISC_DONE not yet seen
     bool m_closing = false;       // last close waits for its output to drain
     bool m_closing_unread = false; // the closed session's output is not all read from the pty
+    bool m_master_eof = false;    // the last read of the master gave EIO: all read, slave closed
     Clock::time_point m_closing_deadline{};
     bool m_b0 = false;            // the line's speed is B0
     bool m_exited = false;        // SUBF_APP_EXIT seen
+    bool m_retry_pending = false; // commands raised before the runtime could be reached
+    std::vector<int> m_unreached; // their codes (one is enough on the event path)
+    std::chrono::milliseconds m_retry_wait{0};
+    Clock::time_point m_retry_deadline{};
     bool m_overflow_noted = false;
 };
 

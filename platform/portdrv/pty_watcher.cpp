@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+
 namespace kolm::platform::portdrv {
 
 namespace {
@@ -54,12 +55,17 @@ void PtyPort::run()
         // A last close reads the master itself before Disc.
         if (inotify_ready)
             on_inotify();
-        if (master_ready)
+        // Room appears when the application reads or purges its input;
+        // a purge's report is already waiting then and must be seen
+        // before the runtime is let in to fill the room again.
+        if (master_ready || master_writable)
             read_master();
         if (master_writable)
             on_master_writable();
         if (woken)
             on_wake();
+        if (m_closing && closing_drained())
+            finish_close();
         on_deadlines();
     }
 }
@@ -67,6 +73,8 @@ void PtyPort::run()
 int PtyPort::next_timeout() const
 {
     Clock::time_point deadline = Clock::time_point::max();
+    if (m_retry_pending)
+        deadline = std::min(deadline, m_retry_deadline);
     if (m_closing)
         deadline = std::min(deadline, m_closing_deadline);
     if (deadline == Clock::time_point::max())
@@ -79,11 +87,14 @@ void PtyPort::on_deadlines()
 {
     if (m_closing && Clock::now() >= m_closing_deadline)
         finish_close();
+    if (m_retry_pending && Clock::now() >= m_retry_deadline)
+        retry_unreached();
 }
 
 void PtyPort::on_inotify()
 {
     alignas(inotify_event) char buf[4096];
+    bool app_closes = false;
     for (;;) {
         const ssize_t n = ::read(m_inotify, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
@@ -108,18 +119,24 @@ void PtyPort::on_inotify()
                     app_opened();
             }
             if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
-                if (m_own_closes > 0)
+                // Our own descriptor is read-only.
+                if (m_own_closes > 0 && (ev->mask & IN_CLOSE_NOWRITE)) {
                     --m_own_closes;
-                else
+                } else {
+                    app_closes = true;
                     app_closed();
+                }
             }
         }
     }
     // inotify merges an event with an identical one still unread (two
     // opens in a row, or two closes), so the count can drift; once every
     // event is read, the master tells whether anyone has the slave open.
+    // NOTE: a close is reported before the pty has taken it in, so right
+    // after one the slave may still look open; that the slave is closed
+    // (HUP) is certain at any time.
     const bool open_now = m_pty->slave_open();
-    if (open_now && m_apps == 0) {
+    if (open_now && m_apps == 0 && !app_closes) {
         app_opened();
     } else if (!open_now && m_apps > 0) {
         m_apps = 1;
@@ -198,8 +215,10 @@ void PtyPort::begin_closing()
     bool wait = false;
     {
         std::lock_guard lock(m_out_lock);
+        // NOTE: inotify reports the close before the pty has taken it in,
+        // so the last bytes may still be on their way to the master.
         wait = m_connected_session == m_session_id && m_delivering
-            && (m_out_count > 0 || m_out_unconfirmed || m_reader_stalled);
+            && (m_out_count > 0 || m_out_unconfirmed || m_reader_stalled || !m_master_eof);
         m_drain_watch = wait;
         m_closing_unread = m_reader_stalled;
     }
@@ -294,12 +313,15 @@ void PtyPort::read_master()
         const ssize_t n = ::read(fd, buf, std::min(room, sizeof buf - 1) + 1);
         if (n < 0 && errno == EINTR)
             continue;
-        // EAGAIN: all read. EIO: no application has the slave open.
+        // EAGAIN: all read for now. EIO: all read, and no application has
+        // the slave open.
         if (n <= 0) {
-            if (m_apps == 0)
+            m_master_eof = n < 0 && errno == EIO;
+            if (m_master_eof)
                 m_closing_unread = false;
             break;
         }
+        m_master_eof = false;
         if (buf[0] != TIOCPKT_DATA) {
             handle_status(static_cast<unsigned char>(buf[0]));
             continue;
@@ -327,10 +349,15 @@ void PtyPort::handle_status(unsigned char status)
     // is taken first, then the purges.
     if (status & TIOCPKT_IOCTL)
         line_changed();
+    // Until the runtime reports the session connected, its queues hold
+    // nothing of it (Prep empties them), and a flush it carried out after
+    // connecting would drop bytes that arrived after the application's
+    // purge. Applications purge right after opening as a rule.
+    const bool connected = m_session && m_connected_session == m_session_id;
     if (status & TIOCPKT_FLUSHWRITE) {
         // The pty may still hand over a few bytes written before the flush.
         clear_output();
-        if (m_session)
+        if (connected)
             raise(CMD_FLUSH_TO_NET);
     }
     // A FLUSHREAD in the same report as a settings change is the purge a
@@ -341,7 +368,13 @@ void PtyPort::handle_status(unsigned char status)
     // runtime then drops what it held for the application, which TCSAFLUSH
     // asks for anyway. Waiting for a possible IOCTL instead would swallow a
     // real tcflush(TCIFLUSH) followed by a tcsetattr.
-    if ((status & TIOCPKT_FLUSHREAD) && !(status & TIOCPKT_IOCTL) && m_session)
+    //
+    // The runtime carries a purge out later, on another thread, while bytes
+    // keep flowing; so FlushFromNet is raised only when its queue held
+    // bytes the pty could not take at the last hand-over. Otherwise there
+    // is nothing of the application's past in it, and a late purge would
+    // drop bytes that arrived after the application's.
+    if ((status & TIOCPKT_FLUSHREAD) && !(status & TIOCPKT_IOCTL) && connected && m_from_net_left.load() > 0)
         raise(CMD_FLUSH_FROM_NET);
 }
 
@@ -384,13 +417,17 @@ void PtyPort::on_wake()
         handle_subfunction(subf);
     // take_output may have made room in a full buffer.
     read_master();
-    if (m_closing) {
-        std::lock_guard lock(m_out_lock);
-        if (m_out_count > 0 || m_out_unconfirmed || m_reader_stalled)
-            return;
-    }
-    if (m_closing)
-        finish_close();
+}
+
+// The closing session's output is all read from the pty (it reported the
+// slave closed) and taken by the runtime. A new application holding the
+// slave hides the end of the old output; then only the runtime's part counts.
+bool PtyPort::closing_drained() const
+{
+    if (!m_master_eof && m_apps == 0)
+        return false;
+    std::lock_guard lock(m_out_lock);
+    return m_out_count == 0 && !m_out_unconfirmed && !m_reader_stalled;
 }
 
 void PtyPort::handle_subfunction(int subf)
@@ -408,12 +445,8 @@ void PtyPort::handle_subfunction(int subf)
         const unsigned id = answered();
         if (!current || id != m_session_id)
             break; // the session it answers has ended
-        if (m_closed_early == id) {
-            m_closed_early = 0;
-            hang_up();
-            break;
-        }
         m_connected_session = id;
+        m_connected_seen.store(true);
         // Output that waited for the connection: the pump exists now.
         if (buffered_output() > 0 && !m_exited)
             if (auto d = m_driver.lock())
@@ -425,10 +458,14 @@ void PtyPort::handle_subfunction(int subf)
             hang_up();
         break;
     case SUBF_NET_CLOSED:
+        // NOTE: one that comes before the session's SUBF_CONNECTED is the
+        // late report of the previous connection's pump (its receive fails
+        // when that connection is torn down), and the new connection is
+        // sound. A far end that drops the new connection before the
+        // runtime reports it connected looks the same and is not turned
+        // into a hang-up.
         if (current && m_connected_session == m_session_id)
             hang_up();
-        else if (current && !m_preps_unanswered.empty() && m_preps_unanswered.back() == m_session_id)
-            m_closed_early = m_session_id; // a pump thread was quicker than SUBF_CONNECTED
         else if (m_closing)
             finish_close(); // nobody left to take the closing session's output
         break;
@@ -501,7 +538,8 @@ void PtyPort::hang_up()
     m_session = false;
     m_prep_deferred = false;
     m_b0 = false;
-    m_closed_early = 0;
+    m_connected_session = 0;
+    m_connected_seen.store(false);
     clear_output();
     if (announced)
         raise_disc();
@@ -510,6 +548,7 @@ void PtyPort::hang_up()
 void PtyPort::raise_disc()
 {
     m_connected_session = 0;
+    m_connected_seen.store(false);
     raise(CMD_DISC);
     if (m_opt.path == CommandPath::Event && !m_exited)
         m_disc_unacked = true;
@@ -519,8 +558,44 @@ void PtyPort::raise(int code)
 {
     if (m_exited)
         return;
-    if (auto d = m_driver.lock())
+    auto d = m_driver.lock();
+    if (!d)
+        return;
+    const bool reachable = runtime_reachable(*d);
+    d->raise_command(code, 0);
+    if (reachable)
+        return;
+    // The runtime has not published its command event or window yet (an
+    // application opened the port while the runtime was starting): the
+    // command is handed over again once it has.
+    if (m_opt.path == CommandPath::Window || m_unreached.empty())
+        m_unreached.push_back(code);
+    if (!m_retry_pending) {
+        m_retry_pending = true;
+        m_retry_wait = std::chrono::milliseconds(20);
+        m_retry_deadline = Clock::now() + m_retry_wait;
+    }
+}
+
+void PtyPort::retry_unreached()
+{
+    auto d = m_driver.lock();
+    if (!d || m_exited) {
+        m_retry_pending = false;
+        m_unreached.clear();
+        return;
+    }
+    if (!runtime_reachable(*d)) {
+        m_retry_wait = std::min(m_retry_wait * 2, std::chrono::milliseconds(1000));
+        m_retry_deadline = Clock::now() + m_retry_wait;
+        return;
+    }
+    m_retry_pending = false;
+    // On the event path the bits wait in the driver; raising one of them
+    // again signals the event. On the window path each lost message is sent.
+    for (int code : m_unreached)
         d->raise_command(code, 0);
+    m_unreached.clear();
 }
 
 } // namespace kolm::platform::portdrv

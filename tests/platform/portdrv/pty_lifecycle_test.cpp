@@ -90,7 +90,7 @@ TEST(PtyPortHangup, RuntimeExitStopsDelivery)
 {
     PtyRig rig;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     rig.subf(SUBF_APP_EXIT);
     ASSERT_TRUE(rig.wait_for([&] { return rig.port().runtime_ended(); }));
     rig.send("late");

@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -28,7 +29,7 @@ TEST(PtyPortCommands, OpenAndCloseGivePrepAndOnlyTheLastCloseGivesDisc)
     PtyRig rig;
     App first(rig.link());
     ASSERT_TRUE(first.ok());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     App second(rig.link());
     ASSERT_TRUE(second.ok());
     first.close();
@@ -43,24 +44,32 @@ TEST(PtyPortCommands, OpenAndCloseGivePrepAndOnlyTheLastCloseGivesDisc)
     EXPECT_EQ(rig.commands(), (std::vector<int>{CMD_PREP, CMD_FLUSH_TO_NET, CMD_DISC}));
 }
 
+// FlushFromNet is raised only while the runtime holds bytes the pty could
+// not take (a purge carried out later would otherwise drop newer bytes).
 TEST(PtyPortCommands, FlushesOfEachDirection)
 {
     struct Row {
         const char* name;
         int queue;
+        bool backlog; // the application left the network's bytes unread
         int to_net;
         int from_net;
     };
     const Row rows[] = {
-        {"TCOFLUSH", TCOFLUSH, 1, 0},
-        {"TCIFLUSH", TCIFLUSH, 0, 1},
-        {"TCIOFLUSH", TCIOFLUSH, 1, 1},
+        {"TCOFLUSH", TCOFLUSH, false, 1, 0},
+        {"TCIFLUSH with a backlog", TCIFLUSH, true, 0, 1},
+        {"TCIFLUSH without one", TCIFLUSH, false, 0, 0},
+        {"TCIOFLUSH with a backlog", TCIOFLUSH, true, 1, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         PtyRig rig;
         App app(rig.link());
-        ASSERT_TRUE(rig.wait_command(CMD_PREP));
+        ASSERT_TRUE(rig.wait_session());
+        if (row.backlog) {
+            rig.send(pattern(256 * 1024, 5));
+            ASSERT_TRUE(rig.wait_for([&] { return rig.waiting_for_room(); }));
+        }
         ASSERT_EQ(::tcflush(app.fd(), row.queue), 0);
         if (row.to_net) {
             ASSERT_TRUE(rig.wait_command(CMD_FLUSH_TO_NET));
@@ -77,6 +86,31 @@ TEST(PtyPortCommands, FlushesOfEachDirection)
     }
 }
 
+// Applications purge right after opening; the runtime's queues then hold
+// nothing of the session yet, and a purge it carried out once connected
+// would drop live bytes.
+TEST(PtyPortCommands, PurgesBeforeTheSessionIsConnectedAreNotPassedOn)
+{
+    PtyRig rig;
+    rig.prep_answer = 0;
+    rig.dtr_closes = false;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_EQ(::tcflush(app.fd(), TCIOFLUSH), 0);
+    ASSERT_TRUE(set_speed(app.fd(), B0));
+    ASSERT_TRUE(rig.wait_command(CMD_DTR_LOW));
+    EXPECT_EQ(rig.count(CMD_FLUSH_TO_NET), 0);
+    EXPECT_EQ(rig.count(CMD_FLUSH_FROM_NET), 0);
+
+    rig.subf(SUBF_CONNECTED);
+    ASSERT_TRUE(rig.wait_for([&] { return rig.port().connected(); }));
+    rig.send(pattern(256 * 1024, 6));
+    ASSERT_TRUE(rig.wait_for([&] { return rig.waiting_for_room(); }));
+    ASSERT_EQ(::tcflush(app.fd(), TCIOFLUSH), 0);
+    EXPECT_TRUE(rig.wait_command(CMD_FLUSH_TO_NET));
+    EXPECT_TRUE(rig.wait_command(CMD_FLUSH_FROM_NET));
+}
+
 // tcsetattr(TCSAFLUSH) purges the line's input and is reported with the
 // same status as tcflush(TCIFLUSH); it must not purge the runtime's queue.
 TEST(PtyPortCommands, SettingsChangedWithFlushAreNotAPurge)
@@ -84,7 +118,11 @@ TEST(PtyPortCommands, SettingsChangedWithFlushAreNotAPurge)
     PtyRig rig;
     rig.dtr_closes = false;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
+    // A backlog the application does not read, so that a purge would be
+    // passed on; every TCSAFLUSH empties the pty and lets more in.
+    rig.send(pattern(16 << 20, 7));
+    ASSERT_TRUE(rig.wait_for([&] { return rig.input_waits() > 0; }));
     constexpr int kRounds = 100;
     for (int i = 1; i <= kRounds; ++i) {
         ASSERT_TRUE(set_speed(app.fd(), B9600, TCSAFLUSH));
@@ -101,6 +139,11 @@ TEST(PtyPortCommands, SettingsChangedWithFlushAreNotAPurge)
     const int purges = rig.count(CMD_FLUSH_FROM_NET);
     std::printf("TCSAFLUSH read as a purge: %d of %d\n", purges, 2 * kRounds);
     EXPECT_LE(purges, 2 * kRounds / 10);
+    EXPECT_GT(rig.from_net_pending(), 0u) << "the backlog ran out: purges were not passed on at all";
+    // And a real purge with the backlog still there is passed on.
+    ASSERT_TRUE(rig.wait_for([&] { return rig.waiting_for_room(); }));
+    ASSERT_EQ(::tcflush(app.fd(), TCIFLUSH), 0);
+    EXPECT_TRUE(rig.wait_command(CMD_FLUSH_FROM_NET, purges + 1));
 }
 
 TEST(PtyPortCommands, SpeedB0GivesDtrLowOncePerChange)
@@ -108,7 +151,7 @@ TEST(PtyPortCommands, SpeedB0GivesDtrLowOncePerChange)
     PtyRig rig;
     rig.dtr_closes = false;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     struct Step {
         speed_t speed;
         int dtr_lows_after;
@@ -131,7 +174,7 @@ TEST(PtyPortCommands, SettingsBuiltFromScratchStillReportB0)
     PtyRig rig;
     rig.dtr_closes = false;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     termios t{};
     ::cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
@@ -149,7 +192,7 @@ TEST(PtyPortData, AllByteValuesBothWays)
 {
     PtyRig rig;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     std::string all;
     for (int round = 0; round < 16; ++round)
         for (int b = 0; b < 256; ++b)
@@ -167,7 +210,7 @@ TEST(PtyPortData, MegabyteToTheNetworkWithASlowFarEnd)
 {
     PtyRig rig;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     const std::string data = pattern(1 << 20, 1);
     rig.set_net_open(false);
     bool written = false;
@@ -187,7 +230,7 @@ TEST(PtyPortData, MegabyteToTheApplicationWithASlowReader)
 {
     PtyRig rig;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     const std::string data = pattern(1 << 20, 2);
     rig.send(data);
     ASSERT_TRUE(rig.wait_for([&] { return rig.input_waits() > 0; }));
@@ -201,7 +244,7 @@ TEST(PtyPortData, OutputFlushedByTheApplicationIsDropped)
 {
     PtyRig rig;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     rig.set_net_open(false);
     ASSERT_TRUE(app.write_all(std::string(3000, 'x')));
     ASSERT_TRUE(rig.wait_for([&] { return rig.port().buffered_output() == 3000 - 1023; }));
@@ -216,13 +259,15 @@ TEST(PtyPortData, OutputWrittenBeforeCloseIsTakenBeforeDisc)
 {
     PtyRig rig;
     App app(rig.link());
-    ASSERT_TRUE(rig.wait_command(CMD_PREP));
+    ASSERT_TRUE(rig.wait_session());
     const std::string data = pattern(200 * 1024, 3);
     ASSERT_TRUE(app.write_all(data));
     app.close();
     ASSERT_TRUE(rig.wait_command(CMD_DISC));
     EXPECT_EQ(rig.net_at_last_disc(), data.size());
-    EXPECT_TRUE(rig.net_received() == data);
+    const std::string got = rig.net_received();
+    const auto diff = std::mismatch(got.begin(), got.end(), data.begin(), data.end());
+    EXPECT_TRUE(got == data) << got.size() << " bytes, first difference at " << (diff.first - got.begin());
 }
 
 TEST(PtyPortData, NothingReachesAClosedPortOrTheNextSession)

@@ -190,10 +190,15 @@ void PtyRig::from_net_thread()
                 m_in_ring = q.count;
                 if (left)
                     ++m_input_waits;
+                m_waiting_for_room = left;
                 m_changed.notify_all();
             }
             if (left && !wait_or_stop(m_n2v, m_stop))
                 return;
+            {
+                std::lock_guard lock(m_lock);
+                m_waiting_for_room = false;
+            }
             continue;
         }
         if (!wait_or_stop(m_outgoing, m_stop))
@@ -242,6 +247,12 @@ size_t PtyRig::input_waits() const
 {
     std::lock_guard lock(m_lock);
     return m_input_waits;
+}
+
+bool PtyRig::waiting_for_room() const
+{
+    std::lock_guard lock(m_lock);
+    return m_waiting_for_room;
 }
 
 size_t PtyRig::from_net_pending() const

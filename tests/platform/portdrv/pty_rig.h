@@ -36,7 +36,8 @@ public:
     PtyPort& port() { return *m_port; }
     std::string link() const { return m_port->link_path().string(); }
 
-    // How the runtime answers: Prep with this sub-function; DTRLow while
+    // How the runtime answers: Prep with this sub-function (0: not at all);
+    // DTRLow while
     // connected with SUBF_NET_CLOSED when `dtr_closes`.
     std::atomic<int> prep_answer{SUBF_CONNECTED};
     std::atomic<bool> dtr_closes{true};
@@ -52,6 +53,7 @@ public:
     std::vector<int> commands() const; // in the order the runtime handled them
     int count(int code) const;
     size_t input_waits() const;      // times the network-to-driver pump waited for room
+    bool waiting_for_room() const;   // it is waiting now
     size_t from_net_pending() const; // bytes sent and not yet taken by the driver
     size_t net_at_last_disc() const; // bytes the network had received when Disc was handled
 
@@ -59,6 +61,11 @@ public:
     // of the rig's state.
     bool wait_for(const std::function<bool()>& pred, std::chrono::milliseconds bound = kBound);
     bool wait_command(int code, int n = 1) { return wait_for([&] { return count(code) >= n; }); }
+    // The n-th Prep was handled and the port has heard that it connected.
+    bool wait_session(int n = 1)
+    {
+        return wait_for([&] { return count(CMD_PREP) >= n && m_port->connected(); });
+    }
 
 private:
     void service_thread();
@@ -85,6 +92,7 @@ private:
     std::string m_net_outgoing;     // guarded
     size_t m_in_ring = 0;           // bytes in fromNetQ; guarded
     size_t m_input_waits = 0;       // guarded
+    bool m_waiting_for_room = false; // guarded
     size_t m_net_at_disc = 0;       // guarded
     bool m_connected = false;       // guarded
     std::atomic<bool> m_net_open{true};
