@@ -7,8 +7,18 @@ namespace {
 
 // Few distinct addresses are ever registered (the ring storage and the
 // queue descriptors), so a linear table is the simplest thing that works.
-std::mutex g_lock;
-std::vector<void*> g_table;
+// NOTE: never destroyed: threads that outlive main (a pump thread still in
+// a driver call while the process exits) may still use it.
+struct Table {
+    std::mutex lock;
+    std::vector<void*> entries;
+};
+
+Table& table()
+{
+    static Table* t = new Table;
+    return *t;
+}
 
 } // namespace
 
@@ -16,19 +26,21 @@ DWORD kolm_ptr32_from(const void* p)
 {
     if (!p)
         return 0;
-    std::lock_guard lock(g_lock);
-    for (size_t i = 0; i < g_table.size(); ++i) {
-        if (g_table[i] == p)
+    Table& t = table();
+    std::lock_guard lock(t.lock);
+    for (size_t i = 0; i < t.entries.size(); ++i) {
+        if (t.entries[i] == p)
             return static_cast<DWORD>(i + 1);
     }
-    g_table.push_back(const_cast<void*>(p));
-    return static_cast<DWORD>(g_table.size());
+    t.entries.push_back(const_cast<void*>(p));
+    return static_cast<DWORD>(t.entries.size());
 }
 
 void* kolm_ptr32_to(DWORD token)
 {
-    std::lock_guard lock(g_lock);
-    if (token == 0 || token > g_table.size())
+    Table& t = table();
+    std::lock_guard lock(t.lock);
+    if (token == 0 || token > t.entries.size())
         return nullptr;
-    return g_table[token - 1];
+    return t.entries[token - 1];
 }
