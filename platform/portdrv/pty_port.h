@@ -27,6 +27,16 @@
 // that the connection failed or ended, the application sees a hang-up, as on
 // a serial line that lost carrier: the pty is closed and a fresh one is
 // published under the same link, so the next open starts a clean session.
+//
+// What the pty cannot show: several termios changes read together show
+// only the last (a B0 restored at once may go unseen); two opens (or two
+// closes) by different applications at the same instant may reach the
+// driver as one, which the master's hang-up state corrects once the slave
+// is closed; an application that opens and closes the port while the
+// previous session's Disc is still being handled never reaches the runtime.
+//
+// The owner keeps its own reference to the port and calls stop() before
+// letting it go: the driver's reference alone must not be the last one.
 #pragma once
 
 #include <atomic>
