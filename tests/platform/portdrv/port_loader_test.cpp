@@ -147,5 +147,33 @@ TEST_F(PortLoader, LoadedPortRaisesPrepThroughThePublishedEvent)
     CloseHandle(cmd);
 }
 
+// An application that opens the port while the runtime is still starting
+// (before it published its command event) is not lost: the Prep is
+// signalled once the event is there.
+TEST_F(PortLoader, PrepRaisedBeforeTheRuntimePublishedIsDeliveredLater)
+{
+    import(machine("Tarvizone", "COM6", "kolmvx.vxd"));
+    auto loaded = load_port_drivers(quiet);
+    ASSERT_NE(loaded, nullptr);
+    const int fd = ::open(loaded->port().link_path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(wait_until([&] { return loaded->driver().pending_commands() != 0; }));
+
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    HANDLE cmd = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const DWORD r0 = OpenVxDHandle(cmd);
+    ASSERT_EQ(RegSetValueExA(key, "Event", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&r0), sizeof r0),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(WaitForSingleObject(cmd, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(loaded->driver().pending_commands(), 1u << CMD_PREP);
+    ::close(fd);
+    loaded.reset();
+    CloseHandle(cmd);
+}
+
 } // namespace
 } // namespace kolm::test
