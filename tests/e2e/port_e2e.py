@@ -261,6 +261,79 @@ def case_picocom(bin_dir):
         stop(far)
 
 
+def private_segment():
+    """Settings of a private IPX segment for one case: a group drawn at
+    random on a UDP port the kernel just handed out, and short SPX timers so
+    a vanished peer is noticed within seconds."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    r = random.Random()
+    return {"KOLM_IPX_IF": "127.0.0.1", "KOLM_IPX_GROUP": f"239.255.{r.randint(1, 254)}.{r.randint(1, 254)}:{port}",
+            "KOLM_IPX_NET": "0000000A", "KOLM_SPX_LISTEN_MS": "500", "KOLM_SPX_ABORT_MS": "3000"}
+
+
+def spx_devsim(bin_dir, segment, *args):
+    p = subprocess.Popen([os.path.join(bin_dir, "devsim"), "--spx", *args], stdout=subprocess.PIPE, text=True,
+                         env=dict(os.environ, **segment))
+    out = Lines(p.stdout)
+    assert out.wait_for(lambda l: l == "ready", 10), "devsim did not start"
+    return p, out
+
+
+def case_ipx_by_name_then_by_address(bin_dir):
+    segment = private_segment()
+    os.environ.update(segment)
+    try:
+        far, out = spx_devsim(bin_dir, segment, "--sap", "PORTECHO,5000")
+        where = out.wait_for(lambda l: l.startswith("sap PORTECHO ")).split()[2]  # NNNNNNNN:XXXXXXXXXXXX:5000
+        rig = Rig(bin_dir, ["IPX:00000000:00-00-00-00-00-01:PORTECHO",
+                            "IPX:00000000:00-00-00-00-00-01:" + where])
+        try:
+            payload = bytes(range(256)) * 1024
+            assert echo_through(rig.link, payload) == payload, "echo by SAP name differs"
+            assert rig.wait_screen("Successfully redirected COM3 to service PORTECHO")
+            # The second service is the same echo given by its address; with
+            # the first one gone, the port reaches it without a SAP query.
+            subprocess.run([rig.bin("kolmreg"), "add", r"HKLM\SOFTWARE\Tarvizone\Redirector\1.0", "/v",
+                            "Service0", "/t", "REG_SZ", "/d", "", "/f"], env=rig.env, check=True,
+                           stdout=subprocess.DEVNULL)
+            assert echo_through(rig.link, b"by address") == b"by address"
+            assert rig.wait_screen("Successfully redirected COM3 to service " + where)
+        finally:
+            rig.close()
+            stop(far)
+    finally:
+        for k in segment:
+            os.environ.pop(k, None)
+
+
+def case_ipx_peer_vanishes(bin_dir):
+    segment = private_segment()
+    os.environ.update(segment)
+    try:
+        far, _ = spx_devsim(bin_dir, segment, "--sap", "VANISH")
+        rig = Rig(bin_dir, ["IPX:00000000:00-00-00-00-00-01:VANISH"])
+        try:
+            port = serial.Serial(rig.link, 115200, timeout=BOUND)
+            port.write(b"hello")
+            assert port.read(5) == b"hello"
+            far.kill()  # gone without a word: only the watchdog can tell
+            far.wait()
+            assert rig.wait_screen("VANISH closed the connection on COM3"), "the vanished peer was not noticed"
+            try:
+                assert port.read(1) == b"", "data after the hang-up"
+            except serial.SerialException:
+                pass
+            port.close()
+        finally:
+            rig.close()
+    finally:
+        for k in segment:
+            os.environ.pop(k, None)
+
+
 def census(pid):
     fds = len(os.listdir(f"/proc/{pid}/fd"))
     threads = len(os.listdir(f"/proc/{pid}/task"))
@@ -295,7 +368,8 @@ def case_200_sessions_without_growth(bin_dir):
 
 CASES = [case_socat_echo_all_bytes, case_64_mib_both_ways, case_slow_application_reader,
          case_failover_from_a_refused_service, case_far_end_closes_then_reconnect, case_dtr_drop_and_flush,
-         case_picocom, case_200_sessions_without_growth]
+         case_picocom, case_ipx_by_name_then_by_address, case_ipx_peer_vanishes,
+         case_200_sessions_without_growth]
 
 
 def main():
