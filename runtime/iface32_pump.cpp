@@ -29,10 +29,15 @@ void wait_writable(SOCKET s)
 // A failed transfer ends the connection towards the driver and the user,
 // unless the runtime is itself taking the connection down: then the failure
 // is the runtime's own close, not one from the network side.
-void report_close()
+void report_close(unsigned mine)
 {
-    if (online())
+    if (connection_is(mine))
         VxDClose(0, 0);
+}
+
+unsigned connection_of(LPVOID param)
+{
+    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(param));
 }
 
 // Hands fromNetQ to the driver until it is empty. Returns false when the
@@ -40,7 +45,7 @@ void report_close()
 // NOTE: what the driver could not take yet is offered again as soon as it
 // signals, before the next receive: otherwise the tail of a transfer would
 // wait in the ring until the far end sent more.
-bool deliver_queued()
+bool deliver_queued(unsigned mine)
 {
     while (queued(&fromNetQ) != 0) {
         DWORD left;
@@ -54,7 +59,10 @@ bool deliver_queued()
             break;
         WaitForSingleObject(NetToVxDEventR3, INFINITE);
         dprintf("kolm32: writeEvent\r\n");
-        if (!online()) {
+        if (!connection_is(mine)) {
+            // The wake-up may have been meant for a newer connection's pump.
+            if (online())
+                SetEvent(NetToVxDEventR3);
             dprintf("kolm32: (N2VThread) redir offline\r\n");
             return false;
         }
@@ -101,18 +109,25 @@ void VxDToNet(signed char portNumber, int* status)
 
 DWORD WINAPI VxDToNetThread(LPVOID dummy)
 {
-    (void)dummy;
+    const unsigned mine = connection_of(dummy);
     for (;;) {
         WaitForSingleObject(VxDToNetEventR3, INFINITE);
         dprintf("kolm32: readEvent\r\n");
+        if (!connection_is(mine)) {
+            // Pass on a wake-up that was meant for a newer connection's pump.
+            if (online())
+                SetEvent(VxDToNetEventR3);
+            dprintf("kolm32: (V2NThread) redir offline\r\n");
+            break;
+        }
         int status = 0;
         VxDToNet(0, &status);
         if (status != 0 && status != WSAEWOULDBLOCK) {
             dprintf("kolm32: socket write error %d - closing\r\n", status);
-            report_close();
+            report_close(mine);
             break;
         }
-        if (!online()) {
+        if (!connection_is(mine)) {
             dprintf("kolm32: (V2NThread) redir offline\r\n");
             break;
         }
@@ -123,20 +138,20 @@ DWORD WINAPI VxDToNetThread(LPVOID dummy)
 
 DWORD WINAPI NetToVxDThread(LPVOID dummy)
 {
-    (void)dummy;
+    const unsigned mine = connection_of(dummy);
     for (;;) {
         int status = 0;
         xferFromNet_95(port_socket(), fromNetBf, &fromNetQ, &status);
         if (status != 0) {
             dprintf("kolm32: socket read error %d - closing\r\n", status);
-            report_close();
+            report_close(mine);
             break;
         }
-        if (!online()) {
+        if (!connection_is(mine)) {
             dprintf("kolm32: (N2VThread) redir offline\r\n");
             break;
         }
-        if (!deliver_queued())
+        if (!deliver_queued(mine))
             break;
     }
     dprintf("kolm32: NetToVxdThread exiting\r\n");

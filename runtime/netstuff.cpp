@@ -136,18 +136,31 @@ int await_connect(SOCKET s)
     return 1;
 }
 
+std::atomic<unsigned> g_connection{0};
+
 void start_pumps()
 {
     DWORD tid;
-    HANDLE h = CreateThread(nullptr, kPumpStack, VxDToNetThread, nullptr, 0, &tid);
+    LPVOID id = reinterpret_cast<LPVOID>(static_cast<uintptr_t>(++g_connection));
+    HANDLE h = CreateThread(nullptr, kPumpStack, VxDToNetThread, id, 0, &tid);
     if (h)
         CloseHandle(h);
-    h = CreateThread(nullptr, kPumpStack, NetToVxDThread, nullptr, 0, &tid);
+    h = CreateThread(nullptr, kPumpStack, NetToVxDThread, id, 0, &tid);
     if (h)
         CloseHandle(h);
 }
 
 } // namespace
+
+unsigned current_connection()
+{
+    return g_connection.load();
+}
+
+bool connection_is(unsigned id)
+{
+    return online() && g_connection.load() == id;
+}
 
 int online()
 {

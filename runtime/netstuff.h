@@ -68,3 +68,9 @@ void set_online(int v);
 signed char port_state();
 void set_port_state(signed char v);
 unsigned port_socket();
+
+// Each connection's pump threads carry its number. A pump of an earlier
+// connection that runs late (its socket was closed and a new connection is
+// already up) must neither work on nor report for the new one.
+unsigned current_connection();
+bool connection_is(unsigned id); // still online, and still this connection
