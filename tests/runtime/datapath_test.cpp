@@ -66,8 +66,10 @@ unsigned char counter_now()
     return std::atomic_ref<unsigned char>(Notice_send_counter).load();
 }
 
-// Makes sure the service thread has finished everything it was woken for:
-// it fetches the bits of a new (ignored) Read command only after that.
+// Makes sure the service thread has handled every command raised so far.
+// A fetch may bring the last command together with a new Read, so one more
+// Read is raised after that fetch: its own fetch comes only once the thread
+// has handled everything the earlier one brought.
 void sync_service_thread(RuntimeHarness& rt)
 {
     auto fetches = [&] {
@@ -76,9 +78,11 @@ void sync_service_thread(RuntimeHarness& rt)
             n += c.code == DIOC_SUBF && c.subfunction == SUBF_GET_COMMANDS;
         return n;
     };
-    const int before = fetches();
-    rt.port().raise(CMD_READ);
-    ASSERT_TRUE(rt.port().wait_for([&] { return fetches() > before; }));
+    for (int round = 0; round < 2; ++round) {
+        const int before = fetches();
+        rt.port().raise(CMD_READ);
+        ASSERT_TRUE(rt.port().wait_for([&] { return fetches() > before; }));
+    }
 }
 
 RuntimeSetup with_services(std::vector<std::string> services)
@@ -246,6 +250,7 @@ TEST(DataPath, DtrDropClosesAndTellsTheDriver)
     RuntimeHarness rt(with_services({server.service()}));
     ASSERT_TRUE(rt.start());
     rt.port().raise(CMD_DTR_LOW); // not connected: nothing
+    sync_service_thread(rt);
     rt.port().raise(CMD_PREP);
     ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_CONNECTED));
     EXPECT_EQ(subf_count(rt, SUBF_NET_CLOSED), 0);
@@ -314,8 +319,7 @@ TEST(DataPath, DiscWhileNotConnectedResetsTheQueues)
 {
     RuntimeHarness rt(with_services({}));
     ASSERT_TRUE(rt.start());
-    rt.port().raise(CMD_READ);
-    ASSERT_TRUE(rt.port().wait_for([&] { return rt.driver().registered(); }));
+    sync_service_thread(rt); // opens the driver; nothing else runs then
     toNetQ.count = 5;
     toNetQ.head = 3;
     toNetQ.tail = 8;
@@ -331,8 +335,7 @@ TEST(DataPath, FlushesKeepSizeAndLocked)
 {
     RuntimeHarness rt(with_services({}));
     ASSERT_TRUE(rt.start());
-    rt.port().raise(CMD_READ);
-    ASSERT_TRUE(rt.port().wait_for([&] { return rt.driver().registered(); }));
+    sync_service_thread(rt); // opens the driver; nothing else runs then
     for (AppyQ* q : {&toNetQ, &fromNetQ}) {
         q->size = QUEUE_SIZE;
         q->count = 9;
