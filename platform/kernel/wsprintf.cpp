@@ -13,7 +13,7 @@ namespace {
 
 enum class Size { Default, Long, Short };
 
-struct Spec {
+struct Conversion {
     bool left = false;      // '-'
     bool alternate = false; // '#': 0x / 0X before hexadecimal
     bool zero = false;      // '0': pad with zeros up to the width
@@ -27,36 +27,36 @@ struct Spec {
 constexpr size_t kFieldMax = kWsprintfMax + 1;
 
 // Reads the part of a conversion after '%'. Returns the position after it.
-const char* parse_spec(const char* p, Spec& spec)
+const char* parse_conversion(const char* p, Conversion& conv)
 {
     for (;; ++p) {
         if (*p == '-')
-            spec.left = true;
+            conv.left = true;
         else if (*p == '#')
-            spec.alternate = true;
+            conv.alternate = true;
         else if (*p == '0')
-            spec.zero = true;
+            conv.zero = true;
         else
             break;
     }
     for (; *p >= '0' && *p <= '9'; ++p) {
-        if (spec.width < kFieldMax)
-            spec.width = spec.width * 10 + static_cast<size_t>(*p - '0');
+        if (conv.width < kFieldMax)
+            conv.width = conv.width * 10 + static_cast<size_t>(*p - '0');
     }
     if (*p == '.') {
         for (++p; *p >= '0' && *p <= '9'; ++p) {
-            if (spec.precision < kFieldMax)
-                spec.precision = spec.precision * 10 + static_cast<size_t>(*p - '0');
+            if (conv.precision < kFieldMax)
+                conv.precision = conv.precision * 10 + static_cast<size_t>(*p - '0');
         }
     }
     if (*p == 'l') {
-        spec.size = Size::Long;
+        conv.size = Size::Long;
         ++p;
     } else if (*p == 'h') {
-        spec.size = Size::Short;
+        conv.size = Size::Short;
         ++p;
     }
-    spec.conversion = *p;
+    conv.conversion = *p;
     return *p ? p + 1 : p;
 }
 
@@ -86,7 +86,7 @@ private:
     size_t m_len = 0;
 };
 
-void put_number(Output& out, const Spec& spec, bool negative, uint64_t magnitude, unsigned base, bool upper,
+void put_number(Output& out, const Conversion& conv, bool negative, uint64_t magnitude, unsigned base, bool upper,
                 const char* prefix)
 {
     char digits[24];
@@ -98,14 +98,14 @@ void put_number(Output& out, const Spec& spec, bool negative, uint64_t magnitude
     } while (magnitude);
 
     const size_t prefix_len = (negative ? 1 : 0) + (prefix ? 2 : 0);
-    size_t body = spec.precision > n ? spec.precision : n;
+    size_t body = conv.precision > n ? conv.precision : n;
     // Zero padding fills the width with digits, after the sign or prefix.
-    if (spec.zero && !spec.left && spec.width > prefix_len + body)
-        body = spec.width - prefix_len;
+    if (conv.zero && !conv.left && conv.width > prefix_len + body)
+        body = conv.width - prefix_len;
     const size_t total = prefix_len + body;
 
-    if (!spec.left && spec.width > total)
-        out.repeat(' ', spec.width - total);
+    if (!conv.left && conv.width > total)
+        out.repeat(' ', conv.width - total);
     if (negative)
         out.put('-');
     if (prefix) {
@@ -115,28 +115,28 @@ void put_number(Output& out, const Spec& spec, bool negative, uint64_t magnitude
     out.repeat('0', body - n);
     while (n && !out.full())
         out.put(digits[--n]);
-    if (spec.left && spec.width > total)
-        out.repeat(' ', spec.width - total);
+    if (conv.left && conv.width > total)
+        out.repeat(' ', conv.width - total);
 }
 
 // A string or single character, cut to the precision and padded to the width.
 template <typename Unit>
-void put_text(Output& out, const Spec& spec, const Unit* text, size_t limit)
+void put_text(Output& out, const Conversion& conv, const Unit* text, size_t limit)
 {
     size_t len = 0;
-    while (len < limit && (spec.precision == 0 || len < spec.precision) && text[len])
+    while (len < limit && (conv.precision == 0 || len < conv.precision) && text[len])
         ++len;
-    const char pad = spec.zero ? '0' : ' ';
-    if (!spec.left && spec.width > len)
-        out.repeat(pad, spec.width - len);
+    const char pad = conv.zero ? '0' : ' ';
+    if (!conv.left && conv.width > len)
+        out.repeat(pad, conv.width - len);
     for (size_t i = 0; i < len && !out.full(); ++i) {
         const auto unit = static_cast<uint32_t>(text[i]);
         // NOTE: wide text has no code page here; anything beyond Latin-1
         // shows as '?'.
         out.put(unit < 0x100 ? static_cast<char>(unit) : '?');
     }
-    if (spec.left && spec.width > len)
-        out.repeat(' ', spec.width - len);
+    if (conv.left && conv.width > len)
+        out.repeat(' ', conv.width - len);
 }
 
 } // namespace
@@ -152,36 +152,36 @@ size_t format_win32(char* out_buf, size_t cap, const char* fmt, va_list args)
             out.put(*p++);
             continue;
         }
-        Spec spec;
-        p = parse_spec(p + 1, spec);
-        switch (spec.conversion) {
+        Conversion conv;
+        p = parse_conversion(p + 1, conv);
+        switch (conv.conversion) {
         case 'd':
         case 'i': {
             int32_t v = va_arg(args, int32_t);
-            if (spec.size == Size::Short)
+            if (conv.size == Size::Short)
                 v = static_cast<int16_t>(v);
             const uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-            put_number(out, spec, v < 0, magnitude, 10, false, nullptr);
+            put_number(out, conv, v < 0, magnitude, 10, false, nullptr);
             break;
         }
         case 'u':
         case 'x':
         case 'X': {
             uint32_t v = va_arg(args, uint32_t);
-            if (spec.size == Size::Short)
+            if (conv.size == Size::Short)
                 v = static_cast<uint16_t>(v);
-            if (spec.conversion == 'u') {
-                put_number(out, spec, false, v, 10, false, nullptr);
+            if (conv.conversion == 'u') {
+                put_number(out, conv, false, v, 10, false, nullptr);
             } else {
-                const bool upper = spec.conversion == 'X';
-                const char* prefix = spec.alternate ? (upper ? "0X" : "0x") : nullptr;
-                put_number(out, spec, false, v, 16, upper, prefix);
+                const bool upper = conv.conversion == 'X';
+                const char* prefix = conv.alternate ? (upper ? "0X" : "0x") : nullptr;
+                put_number(out, conv, false, v, 16, upper, prefix);
             }
             break;
         }
         case 'p': {
             const auto v = reinterpret_cast<uintptr_t>(va_arg(args, void*));
-            Spec ptr = spec;
+            Conversion ptr = conv;
             ptr.zero = true;
             ptr.width = 2 * sizeof(void*);
             ptr.precision = 0;
@@ -191,29 +191,29 @@ size_t format_win32(char* out_buf, size_t cap, const char* fmt, va_list args)
         case 'c':
         case 'C': {
             const int v = va_arg(args, int);
-            const bool wide = spec.conversion == 'C' ? spec.size != Size::Short : spec.size == Size::Long;
+            const bool wide = conv.conversion == 'C' ? conv.size != Size::Short : conv.size == Size::Long;
             const uint32_t unit = wide ? static_cast<uint16_t>(v) : static_cast<unsigned char>(v);
             // NOTE: a NUL character is stored and counted, as asked for.
             const char c = unit < 0x100 ? static_cast<char>(unit) : '?';
-            if (!spec.left && spec.width > 1)
-                out.repeat(spec.zero ? '0' : ' ', spec.width - 1);
+            if (!conv.left && conv.width > 1)
+                out.repeat(conv.zero ? '0' : ' ', conv.width - 1);
             out.put(c);
-            if (spec.left && spec.width > 1)
-                out.repeat(' ', spec.width - 1);
+            if (conv.left && conv.width > 1)
+                out.repeat(' ', conv.width - 1);
             break;
         }
         case 's':
         case 'S': {
-            const bool wide = spec.conversion == 'S' ? spec.size != Size::Short : spec.size == Size::Long;
+            const bool wide = conv.conversion == 'S' ? conv.size != Size::Short : conv.size == Size::Long;
             if (wide) {
                 const auto* text = va_arg(args, const uint16_t*);
                 if (text)
-                    put_text(out, spec, text, kFieldMax);
+                    put_text(out, conv, text, kFieldMax);
                 else
-                    put_text(out, spec, "(null)", 6);
+                    put_text(out, conv, "(null)", 6);
             } else {
                 const char* text = va_arg(args, const char*);
-                put_text(out, spec, text ? text : "(null)", text ? kFieldMax : 6);
+                put_text(out, conv, text ? text : "(null)", text ? kFieldMax : 6);
             }
             break;
         }
@@ -221,7 +221,7 @@ size_t format_win32(char* out_buf, size_t cap, const char* fmt, va_list args)
             break;
         default:
             // "%%" and anything unknown: the character itself.
-            out.put(spec.conversion);
+            out.put(conv.conversion);
             break;
         }
     }
