@@ -1,4 +1,5 @@
 #include "ipx_dgram_socket.h"
+#include "socket_address.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,26 +10,6 @@
 namespace kolm::platform::ipx {
 
 namespace {
-
-Address from_net(const net::IpxAddr& a)
-{
-    Address r;
-    r.network = static_cast<uint32_t>(a.net[0]) << 24 | static_cast<uint32_t>(a.net[1]) << 16
-        | static_cast<uint32_t>(a.net[2]) << 8 | a.net[3];
-    r.node = a.node;
-    r.socket = a.socket;
-    return r;
-}
-
-net::SockAddr to_net(const Address& a)
-{
-    net::IpxAddr r;
-    r.net = {static_cast<uint8_t>(a.network >> 24), static_cast<uint8_t>(a.network >> 16),
-             static_cast<uint8_t>(a.network >> 8), static_cast<uint8_t>(a.network)};
-    r.node = a.node;
-    r.socket = a.socket;
-    return net::SockAddr::of(r);
-}
 
 constexpr Node kZeroNode{};
 
@@ -81,7 +62,7 @@ net::Status IpxDgramSocket::bind(const net::SockAddr& addr)
 {
     if (addr.family != net::Family::ipx)
         return net::WsaError{WSAEAFNOSUPPORT};
-    const Address a = from_net(addr.ipx);
+    const Address a = address_from_net(addr.ipx);
     // Network and node 0 mean "ours"; another station's cannot be bound.
     if ((a.network != 0 && a.network != m_station->network())
         || (a.node != kZeroNode && a.node != m_station->node()))
@@ -96,7 +77,7 @@ net::Status IpxDgramSocket::connect(const net::SockAddr& addr)
 {
     if (addr.family != net::Family::ipx)
         return net::WsaError{WSAEAFNOSUPPORT};
-    const Address a = from_net(addr.ipx);
+    const Address a = address_from_net(addr.ipx);
     std::lock_guard lock(m_mutex);
     if (m_socket == 0)
         if (auto st = bind_locked(0); !st)
@@ -131,7 +112,7 @@ net::Result<int> IpxDgramSocket::send_to(const char* buf, int len, net::MsgFlags
         if (m_send_shut)
             return net::WsaError{WSAESHUTDOWN};
         if (to)
-            dest = from_net(to->ipx);
+            dest = address_from_net(to->ipx);
         else if (m_peer)
             dest = *m_peer;
         else
@@ -175,7 +156,7 @@ net::Result<int> IpxDgramSocket::recv_from(char* buf, int len, net::MsgFlags fla
                 if (n > 0)
                     std::memcpy(buf, d.data.data(), n);
                 if (from)
-                    *from = to_net(d.src);
+                    *from = address_to_net(d.src);
                 // A cut datagram is gone all the same; only MSG_PEEK keeps it.
                 if (!flags.peek) {
                     m_inbox->bytes -= size;
@@ -211,7 +192,7 @@ net::Result<net::SockAddr> IpxDgramSocket::local_name()
     std::lock_guard lock(m_mutex);
     if (m_socket == 0)
         return net::WsaError{WSAEINVAL};
-    return to_net(Address{m_station->network(), m_station->node(), m_socket});
+    return address_to_net(Address{m_station->network(), m_station->node(), m_socket});
 }
 
 net::Result<net::SockAddr> IpxDgramSocket::peer_name()
@@ -219,7 +200,7 @@ net::Result<net::SockAddr> IpxDgramSocket::peer_name()
     std::lock_guard lock(m_mutex);
     if (!m_peer)
         return net::WsaError{WSAENOTCONN};
-    return to_net(*m_peer);
+    return address_to_net(*m_peer);
 }
 
 net::Result<uint32_t> IpxDgramSocket::bytes_readable()

@@ -1,4 +1,5 @@
 #include "spx_socket.h"
+#include "socket_address.h"
 
 #include <poll.h>
 
@@ -7,26 +8,6 @@
 namespace kolm::platform::ipx {
 
 namespace {
-
-Address from_net(const net::IpxAddr& a)
-{
-    Address r;
-    r.network = static_cast<uint32_t>(a.net[0]) << 24 | static_cast<uint32_t>(a.net[1]) << 16
-        | static_cast<uint32_t>(a.net[2]) << 8 | a.net[3];
-    r.node = a.node;
-    r.socket = a.socket;
-    return r;
-}
-
-net::SockAddr to_net(const Address& a)
-{
-    net::IpxAddr r;
-    r.net = {static_cast<uint8_t>(a.network >> 24), static_cast<uint8_t>(a.network >> 16),
-             static_cast<uint8_t>(a.network >> 8), static_cast<uint8_t>(a.network)};
-    r.node = a.node;
-    r.socket = a.socket;
-    return net::SockAddr::of(r);
-}
 
 constexpr Node kZeroNode{};
 
@@ -111,7 +92,7 @@ net::Status SpxSocket::bind(const net::SockAddr& addr)
 {
     if (addr.family != net::Family::ipx)
         return net::WsaError{WSAEAFNOSUPPORT};
-    const Address a = from_net(addr.ipx);
+    const Address a = address_from_net(addr.ipx);
     if ((a.network != 0 && a.network != m_station->network())
         || (a.node != kZeroNode && a.node != m_station->node()))
         return net::WsaError{WSAEADDRNOTAVAIL};
@@ -125,7 +106,7 @@ net::Status SpxSocket::connect(const net::SockAddr& addr)
 {
     if (addr.family != net::Family::ipx)
         return net::WsaError{WSAEAFNOSUPPORT};
-    const Address remote = from_net(addr.ipx);
+    const Address remote = address_from_net(addr.ipx);
     if (remote.node == kBroadcastNode || remote.node == kZeroNode || remote.socket == 0)
         return net::WsaError{WSAEADDRNOTAVAIL};
     if (remote.network != 0 && remote.network != m_station->network())
@@ -187,7 +168,7 @@ net::Result<std::shared_ptr<net::Socket>> SpxSocket::accept(net::SockAddr* peer)
     for (;;) {
         if (auto conn = port->take_accepted()) {
             if (peer)
-                *peer = to_net(conn->remote());
+                *peer = address_to_net(conn->remote());
             auto sock = std::make_shared<SpxSocket>(m_station, port, conn);
             if (!sock->valid()) {
                 conn->abort();
@@ -249,7 +230,7 @@ net::Result<int> SpxSocket::recv_from(char* buf, int len, net::MsgFlags flags, n
     for (;;) {
         auto r = conn->try_recv(buf, len, flags.peek);
         if (r && from)
-            *from = to_net(conn->remote());
+            *from = address_to_net(conn->remote());
         if (r || r.error() != WSAEWOULDBLOCK)
             return r;
         if (closed())
@@ -282,7 +263,7 @@ net::Result<net::SockAddr> SpxSocket::local_name()
     std::lock_guard lock(m_mutex);
     if (!m_port)
         return net::WsaError{WSAEINVAL};
-    return to_net(Address{m_station->network(), m_station->node(), m_port->socket()});
+    return address_to_net(Address{m_station->network(), m_station->node(), m_port->socket()});
 }
 
 net::Result<net::SockAddr> SpxSocket::peer_name()
@@ -290,7 +271,7 @@ net::Result<net::SockAddr> SpxSocket::peer_name()
     std::lock_guard lock(m_mutex);
     if (!m_conn || m_conn->connecting() || m_conn->connect_failed())
         return net::WsaError{WSAENOTCONN};
-    return to_net(m_conn->remote());
+    return address_to_net(m_conn->remote());
 }
 
 net::Result<uint32_t> SpxSocket::bytes_readable()
