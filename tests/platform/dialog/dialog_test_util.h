@@ -2,6 +2,8 @@
 // can script, a bounded message loop, and a peer process.
 #pragma once
 
+#include "child_process.h"
+
 #include "win32.h"
 
 #include <chrono>
@@ -61,11 +63,7 @@ public:
     std::optional<int> wait_exit(std::chrono::milliseconds bound = std::chrono::seconds(10));
 
 private:
-    pid_t m_pid = -1;
-    int m_pidfd = -1;
-    int m_out = -1;
-    bool m_reaped = false;
-    std::string m_buffer;
+    ChildProcess m_child;
 };
 
 } // namespace kolm::test
