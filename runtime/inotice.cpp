@@ -3,6 +3,7 @@
 #include "inotice.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "mydebug.h"
 #include "netstuff.h"
@@ -134,10 +135,23 @@ INT_PTR CALLBACK NoticeProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lPara
 
 void SendNotice(UINT msg, int hold, const char* text)
 {
-    // NOTE: senders on different threads race for the counter; the atomic
-    // increment keeps each number unique, and the box's sequence check
-    // drops a notice that arrives after a newer one.
-    const unsigned char seq = std::atomic_ref<unsigned char>(Notice_send_counter).fetch_add(1) + 1;
     HWND target = std::atomic_ref<HWND>(hWndTimerApp).load();
-    SendMessageA(target, msg, static_cast<WPARAM>((hold << 8) | seq), reinterpret_cast<LPARAM>(text));
+    const auto send = [&] {
+        const unsigned char seq = std::atomic_ref<unsigned char>(Notice_send_counter).fetch_add(1) + 1;
+        SendMessageA(target, msg, static_cast<WPARAM>((hold << 8) | seq), reinterpret_cast<LPARAM>(text));
+    };
+    // NOTE: the box's sequence check drops a notice that arrives after a
+    // newer one. Senders on other threads take their number and hand the
+    // notice over under one lock, so numbers reach the box in the order
+    // they were taken: otherwise a pump's "closed the connection" alert
+    // could lose its race with the command service's "Disconnecting." and
+    // never be shown. The window's own thread delivers at once and takes no
+    // lock (a holder waits for that thread to answer).
+    if (GetWindowThreadProcessId(target, nullptr) == GetCurrentThreadId()) {
+        send();
+        return;
+    }
+    static std::mutex order;
+    std::lock_guard lock(order);
+    send();
 }

@@ -2,7 +2,10 @@
 // timers, kill requests and closing by the user.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "inotice.h"
 #include "kolmmsg.h"
@@ -178,6 +181,29 @@ TEST_F(NoticeBox, PrepDisconnectShowsItsNotice)
 {
     SendMessageA(rt.window(), WM_PREP_DISCONNECT, 0, 0);
     EXPECT_EQ(shown(), "\nPreparing to disconnect.");
+}
+
+TEST_F(NoticeBox, NoticesRacingFromSeveralThreadsAreAllShown)
+{
+    // A pump reporting a close and the command service disconnecting send
+    // at the same moment; neither notice may be lost to the sequence check.
+    constexpr int kThreads = 4, kEach = 50;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t)
+        senders.emplace_back([t] {
+            for (int i = 0; i < kEach; ++i)
+                SendNotice(WM_NOTICE, 0, ("racer " + std::to_string(t) + "." + std::to_string(i) + ";").c_str());
+        });
+    for (auto& s : senders)
+        s.join();
+    const auto lines = rt.screen_lines();
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kEach; ++i) {
+            const std::string text = "racer " + std::to_string(t) + "." + std::to_string(i) + ";";
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                    [&](const std::string& l) { return l.find(text) != std::string::npos; }))
+                << text << " was not shown";
+        }
 }
 
 } // namespace
