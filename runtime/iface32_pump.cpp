@@ -139,9 +139,14 @@ DWORD WINAPI VxDToNetThread(LPVOID dummy)
 DWORD WINAPI NetToVxDThread(LPVOID dummy)
 {
     const unsigned mine = connection_of(dummy);
+    // NOTE: the socket is the one of this pump's own connection, taken
+    // when the pump starts (it is stored before the pumps are). A pump that
+    // runs late must not receive from the socket of a newer connection:
+    // what it took there would be dropped as no longer its own.
+    const unsigned sock = port_socket();
     for (;;) {
         int status = 0;
-        xferFromNet_95(port_socket(), fromNetBf, &fromNetQ, &status);
+        xferFromNet_95(sock, fromNetBf, &fromNetQ, &status);
         if (status != 0) {
             dprintf("kolm32: socket read error %d - closing\r\n", status);
             report_close(mine);

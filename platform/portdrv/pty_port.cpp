@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdarg>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -105,6 +108,22 @@ void PtyPort::stop()
         m_watcher.join();
 }
 
+void PtyPort::trace(const char* fmt, ...)
+{
+    static const bool on = [] {
+        const char* v = std::getenv("KOLM_PORT_TRACE");
+        return v && *v && std::string_view(v) != "0";
+    }();
+    if (!on)
+        return;
+    char line[256];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    std::fprintf(stderr, "kolmport: %s\n", line);
+}
+
 void PtyPort::wake()
 {
     if (m_wake < 0)
@@ -151,7 +170,7 @@ size_t PtyPort::take_output(char* dst, size_t max)
     bool wake_watcher = false;
     {
         std::lock_guard lock(m_out_lock);
-        if (!m_delivering)
+        if (!m_delivering || m_hold_output)
             return 0;
         n = std::min(max, m_out_count);
         const size_t cap = m_out.size();
@@ -175,8 +194,11 @@ size_t PtyPort::take_output(char* dst, size_t max)
 size_t PtyPort::give_input(const char* src, size_t len)
 {
     std::lock_guard lock(m_in_lock);
-    if (!m_accept_input || !m_pty)
+    if (!m_accept_input || !m_pty) {
+        if (len > 0)
+            trace("input of %zu dropped: no session takes it", len);
         return len;
+    }
     const int fd = m_pty->master();
     size_t total = 0;
     bool armed = false;

@@ -67,6 +67,12 @@ struct PtyPortOptions {
 
 class PtyPort final : public AppSide {
 public:
+    // An open or close of the slave as inotify reported it.
+    struct SlaveEvent {
+        int wd;
+        uint32_t mask;
+    };
+
     static SysResult<std::shared_ptr<PtyPort>> create(PtyPortOptions options);
     ~PtyPort() override;
     PtyPort(const PtyPort&) = delete;
@@ -102,6 +108,14 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    // Events of one read of inotify, and how many of them are our own.
+    struct SlaveEvents {
+        std::vector<SlaveEvent> events;
+        int own_opens = 0;
+        int own_closes = 0;
+    };
+    void handle_slave_events(SlaveEvents& chunk, bool& app_closes);
+    void settle_count(bool app_closes, bool open_now);
 
     PtyPort(PtyPortOptions options, std::unique_ptr<PtyDevice> pty);
     bool open_watch_fds();
@@ -111,17 +125,22 @@ private:
     // The watcher thread (pty_watcher.cpp).
     void run();
     int next_timeout() const;
+    void read_inotify();
+    bool reopen_queued();
     void on_inotify();
     void on_master_writable();
     void on_wake();
     bool closing_drained() const;
     void on_deadlines();
+    void settle_reopen(bool grace_over);
     void handle_subfunction(int subf);
     void read_master();
+    bool fill_ring();
     void handle_status(unsigned char status);
     void line_changed();
     void app_opened();
-    void app_closed();
+    // reopened: another application opened the slave after this close.
+    void app_closed(bool reopened);
     void raise_prep();
     void begin_closing();
     void finish_close();
@@ -134,6 +153,8 @@ private:
     bool runtime_reachable(PortDriver& driver) const;
     void retry_unreached();
     bool watch(PtyDevice& pty, int& wd);
+    // With KOLM_PORT_TRACE set, one line per session event on stderr.
+    static void trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
     const PtyPortOptions m_opt;
     const std::filesystem::path m_link; // dev/<port_name>
@@ -164,6 +185,7 @@ private:
     bool m_out_unconfirmed = false;  // bytes were taken and no DIOC_READ has since found nothing; guarded
     bool m_drain_watch = false;      // a last close waits for the ring to drain; guarded
     bool m_delivering = true;        // false once the runtime has ended; guarded
+    bool m_hold_output = false;      // a closing read is being sorted out: nothing is taken; guarded
 
     // Sub-functions from the runtime, in order, for the watcher.
     std::mutex m_sub_lock;
@@ -176,7 +198,7 @@ private:
     // Watcher-only state.
     int m_wd = -1;                // inotify watch of the current slave
     int m_apps = 0;               // application opens minus closes
-    int m_own_opens = 0;          // own opens whose inotify event is still to come
+    int m_own_opens = 0;          // own opens made since inotify was last read
     int m_own_closes = 0;         // own closes likewise
     bool m_session = false;       // an application has the port open
     unsigned m_session_id = 0;    // numbers sessions; 0 = none
@@ -195,6 +217,14 @@ private:
     std::chrono::milliseconds m_retry_wait{0};
     Clock::time_point m_retry_deadline{};
     bool m_overflow_noted = false;
+    // After a last close the slave still looked open: not yet taken in by
+    // the pty, or a newcomer whose open inotify merged with one of ours.
+    bool m_reopen_unsure = false;
+    std::deque<SlaveEvents> m_unhandled; // read from inotify, not yet handled
+    std::vector<char> m_carry; // output read at a close that may be the next session's
+    bool m_tail_open = false;  // a closed session's last bytes may still come from the pty
+    Clock::time_point m_reopen_deadline{};
+    static constexpr std::chrono::milliseconds kReopenGrace{100};
 };
 
 } // namespace kolm::platform::portdrv

@@ -27,9 +27,11 @@ void PtyPort::app_opened()
     m_apps_seen.store(++m_apps);
     if (m_apps != 1)
         return;
+    m_master_eof = false; // the slave is open again
     m_session = true;
     if (++m_session_id == 0)
         m_session_id = 1;
+    trace("session %u opened%s", m_session_id, m_closing || m_disc_unacked ? ", Prep deferred" : "");
     // On the event path the runtime handles the bits it fetched together in
     // a fixed order, Prep before Disc: a Prep raised before the previous
     // Disc was handled would be undone by it.
@@ -45,7 +47,16 @@ void PtyPort::raise_prep()
     m_preps_unanswered.push_back(m_session_id);
     if (m_preps_unanswered.size() > kMaxUnanswered)
         m_preps_unanswered.pop_front();
+    // What the pty gave before this application was known to have the
+    // port open is its own (read_master kept it apart).
     clear_output();
+    if (!m_carry.empty()) {
+        std::lock_guard lock(m_out_lock);
+        const size_t n = std::min(m_carry.size(), m_out.size()); // read_master leaves room for it
+        std::memcpy(m_out.data(), m_carry.data(), n);
+        m_out_count = n;
+        m_carry.clear();
+    }
     {
         std::lock_guard lock(m_in_lock);
         m_accept_input = !m_exited;
@@ -53,7 +64,7 @@ void PtyPort::raise_prep()
     raise(CMD_PREP);
 }
 
-void PtyPort::app_closed()
+void PtyPort::app_closed(bool reopened)
 {
     if (m_apps == 0)
         return; // opened before the watch began
@@ -61,8 +72,16 @@ void PtyPort::app_closed()
     if (m_apps > 0)
         return;
     const bool announced = m_session && !m_prep_deferred;
-    if (announced)
-        read_master(); // what it wrote and did before closing comes before Disc
+    trace("session %u closed%s%s", m_session_id, announced ? "" : " before its Prep",
+          reopened ? ", another application has opened" : "");
+    // What it wrote and did before closing comes before Disc. NOTE: once
+    // another application has opened the port, the pty may hold its first
+    // bytes behind the closing one's last: they cannot be told apart, and
+    // are left for the next session rather than sent on a connection that
+    // is about to end.
+    m_tail_open = announced && !reopened;
+    if (m_tail_open)
+        read_master();
     m_session = false;
     m_prep_deferred = false;
     // NOTE: the pty keeps what the application left unread for the next
@@ -82,6 +101,7 @@ void PtyPort::app_closed()
     // Disc: the runtime never hears of it, and what it wrote must not be
     // read as the next session's.
     clear_output();
+    m_carry.clear();
     m_pty->discard_unread_output();
 }
 
@@ -111,6 +131,7 @@ void PtyPort::begin_closing()
 void PtyPort::finish_close()
 {
     m_closing = false;
+    m_tail_open = false;
     {
         std::lock_guard lock(m_out_lock);
         m_drain_watch = false;
@@ -149,6 +170,7 @@ void PtyPort::discard_own_input()
 {
     ++m_own_opens;
     ++m_own_closes;
+    trace("discarding unread input of session %u", m_session_id);
     const PtyDevice::Discard d = m_pty->discard_unread_input();
     if (!d.opened) {
         --m_own_opens;
@@ -185,6 +207,7 @@ bool PtyPort::closing_drained() const
 // (TIOCVHANGUP); closing the master does it for any user.
 void PtyPort::hang_up()
 {
+    trace("session %u hung up", m_session_id);
     const bool announced = m_session && !m_prep_deferred;
     auto fresh = PtyDevice::create();
     int wd = -1;
@@ -224,6 +247,9 @@ void PtyPort::hang_up()
     m_own_closes = 0;
     m_session = false;
     m_prep_deferred = false;
+    m_reopen_unsure = false;
+    m_tail_open = false;
+    m_carry.clear();
     m_b0 = false;
     m_connected_session = 0;
     m_connected_seen.store(false);
@@ -249,6 +275,7 @@ void PtyPort::raise(int code)
     if (!d)
         return;
     const bool reachable = runtime_reachable(*d);
+    trace("raise %#x for session %u", code, m_session_id);
     d->raise_command(code, 0);
     if (reachable)
         return;

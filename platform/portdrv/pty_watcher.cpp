@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <sys/epoll.h>
 #include <sys/inotify.h>
@@ -49,6 +50,8 @@ void PtyPort::run()
         // Room appears when the application reads or purges its input;
         // a purge's report is already waiting then and must be seen
         // before the runtime is let in to fill the room again.
+        if (m_reopen_unsure && master_ready)
+            settle_reopen(false);
         if (master_ready || master_writable)
             read_master();
         if (master_writable)
@@ -58,6 +61,10 @@ void PtyPort::run()
         if (m_closing && closing_drained())
             finish_close();
         on_deadlines();
+        // Opens and closes read while looking for a newcomer are handled
+        // now: inotify will not report them again.
+        if (!m_unhandled.empty())
+            on_inotify();
     }
 }
 
@@ -68,6 +75,8 @@ int PtyPort::next_timeout() const
         deadline = std::min(deadline, m_retry_deadline);
     if (m_closing)
         deadline = std::min(deadline, m_closing_deadline);
+    if (m_reopen_unsure)
+        deadline = std::min(deadline, m_reopen_deadline);
     if (deadline == Clock::time_point::max())
         return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -80,12 +89,19 @@ void PtyPort::on_deadlines()
         finish_close();
     if (m_retry_pending && Clock::now() >= m_retry_deadline)
         retry_unreached();
+    if (m_reopen_unsure && Clock::now() >= m_reopen_deadline)
+        settle_reopen(true);
 }
 
-void PtyPort::on_inotify()
+// Reads what inotify has queued as one chunk. Our own opens and closes made
+// since the last read are in it (inotify queues them as they happen), after
+// whatever was already queued then.
+void PtyPort::read_inotify()
 {
+    SlaveEvents chunk;
+    chunk.own_opens = std::exchange(m_own_opens, 0);
+    chunk.own_closes = std::exchange(m_own_closes, 0);
     alignas(inotify_event) char buf[4096];
-    bool app_closes = false;
     for (;;) {
         const ssize_t n = ::read(m_inotify, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
@@ -95,51 +111,208 @@ void PtyPort::on_inotify()
         for (char* p = buf; p < buf + n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(p);
             p += sizeof(inotify_event) + ev->len;
-            if ((ev->mask & IN_Q_OVERFLOW) && !m_overflow_noted) {
-                // FIXME: opens and closes were lost; the count may be off
-                // until the pty is next replaced.
-                m_overflow_noted = true;
-                std::fprintf(stderr, "kolm32: %s: too many opens and closes at once\n", m_opt.port_name.c_str());
-            }
-            if (ev->wd != m_wd)
-                continue; // a slave replaced since
-            if (ev->mask & IN_OPEN) {
-                if (m_own_opens > 0)
-                    --m_own_opens;
-                else
-                    app_opened();
-            }
-            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
-                // Our own descriptor is read-only.
-                if (m_own_closes > 0 && (ev->mask & IN_CLOSE_NOWRITE)) {
-                    --m_own_closes;
-                } else {
-                    app_closes = true;
-                    app_closed();
-                }
+            chunk.events.push_back({ev->wd, ev->mask});
+        }
+    }
+    if (chunk.events.empty()) {
+        m_own_opens += chunk.own_opens;
+        m_own_closes += chunk.own_closes;
+        return;
+    }
+    m_unhandled.push_back(std::move(chunk));
+}
+
+namespace {
+
+long opens_of(const std::vector<PtyPort::SlaveEvent>& events, size_t from, int wd)
+{
+    return std::count_if(events.begin() + static_cast<std::ptrdiff_t>(from), events.end(),
+                         [wd](const PtyPort::SlaveEvent& e) { return e.wd == wd && (e.mask & IN_OPEN); });
+}
+
+} // namespace
+
+void PtyPort::on_inotify()
+{
+    // A whole queue is read before any of it is handled: a last close must
+    // know whether another application has opened the port since.
+    read_inotify();
+    bool app_closes = false;
+    do {
+        while (!m_unhandled.empty()) {
+            SlaveEvents chunk = std::move(m_unhandled.front());
+            m_unhandled.pop_front();
+            handle_slave_events(chunk, app_closes);
+        }
+        // The slave's state first, then inotify once more: an open or close
+        // that the state already shows is then certain to be among the
+        // events read, and is counted from them rather than guessed.
+        const bool open_now = m_pty->slave_open();
+        read_inotify();
+        if (m_unhandled.empty())
+            settle_count(app_closes, open_now);
+    } while (!m_unhandled.empty());
+}
+
+void PtyPort::handle_slave_events(SlaveEvents& chunk, bool& app_closes)
+{
+    for (size_t i = 0; i < chunk.events.size(); ++i) {
+        const SlaveEvent& ev = chunk.events[i];
+        if ((ev.mask & IN_Q_OVERFLOW) && !m_overflow_noted) {
+            // FIXME: opens and closes were lost; the count may be off
+            // until the pty is next replaced.
+            m_overflow_noted = true;
+            std::fprintf(stderr, "kolm32: %s: too many opens and closes at once\n", m_opt.port_name.c_str());
+        }
+        if (ev.wd != m_wd)
+            continue; // a slave replaced since
+        trace("inotify %#x (apps %d, own opens %d, own closes %d)", ev.mask, m_apps, chunk.own_opens,
+              chunk.own_closes);
+        if (ev.mask & IN_OPEN) {
+            if (chunk.own_opens > 0)
+                --chunk.own_opens;
+            else
+                app_opened();
+        }
+        if (ev.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+            // Our own descriptor is read-only.
+            if (chunk.own_closes > 0 && (ev.mask & IN_CLOSE_NOWRITE)) {
+                --chunk.own_closes;
+            } else {
+                app_closes = true;
+                // Opens beyond our own still to come in this chunk are
+                // applications that came after this close.
+                app_closed(opens_of(chunk.events, i + 1, m_wd) > chunk.own_opens);
             }
         }
     }
-    // inotify merges an event with an identical one still unread (two
-    // opens in a row, or two closes), so the count can drift; once every
-    // event is read, the master tells whether anyone has the slave open.
-    // NOTE: a close is reported before the pty has taken it in, so right
-    // after one the slave may still look open; that the slave is closed
-    // (HUP) is certain at any time.
-    const bool open_now = m_pty->slave_open();
+}
+
+// inotify merges an event with an identical one still unread (two opens in
+// a row, or two closes), so the count can drift; once every event is read,
+// the master tells whether anyone has the slave open.
+// NOTE: a close is reported before the pty has taken it in, so right after
+// one the slave may still look open; that the slave is closed (HUP) is
+// certain at any time.
+void PtyPort::settle_count(bool app_closes, bool open_now)
+{
+    trace("after inotify: apps %d, slave %s", m_apps, open_now ? "open" : "closed");
     if (open_now && m_apps == 0 && !app_closes) {
         app_opened();
+    } else if (open_now && m_apps == 0) {
+        // Either the pty has not yet taken in the close just reported, or
+        // an application opened the port and its open was merged with one
+        // of ours. Until the hang-up shows (or a short grace ends with the
+        // slave still open), bytes in the pty may be the newcomer's and
+        // are not read as the closed session's.
+        if (!m_reopen_unsure) {
+            m_reopen_unsure = true;
+            m_reopen_deadline = Clock::now() + kReopenGrace;
+        }
     } else if (!open_now && m_apps > 0) {
         m_apps = 1;
-        app_closed();
+        app_closed(false);
     }
+    if (!open_now || m_apps > 0)
+        m_reopen_unsure = false;
+}
+
+// The master reported HUP or data, or the grace ended, while it was unsure
+// whether the slave is open again after a last close.
+void PtyPort::settle_reopen(bool grace_over)
+{
+    if (m_pty->slave_open()) {
+        if (!grace_over)
+            return;
+        m_reopen_unsure = false;
+        trace("slave still open after a close: an application's open went unreported");
+        app_opened();
+    } else {
+        m_reopen_unsure = false;
+    }
+    read_master();
 }
 
 void PtyPort::read_master()
 {
-    // A session whose Prep waits keeps its bytes in the pty until then.
-    if (m_prep_deferred)
+    // A session whose Prep waits keeps its bytes in the pty until then;
+    // so does a newcomer that may have opened the port after a last close.
+    if (m_prep_deferred || m_reopen_unsure)
         return;
+    // The pty gives the bytes of whoever holds the slave, and inotify tells
+    // of opens and closes only afterwards: the session we know of may have
+    // ended and another application opened the port and written since. Its
+    // open is queued before it can write, so inotify read after the master
+    // tells; until then the runtime is not let take what was read.
+    const bool eof_before = m_master_eof;
+    size_t before = 0;
+    {
+        std::lock_guard lock(m_out_lock);
+        m_hold_output = true;
+        before = m_out_count;
+    }
+    const bool got = fill_ring();
+    const bool newcomer = got && (m_apps == 0 ? !m_tail_open || eof_before || reopen_queued() : reopen_queued());
+    bool ready = false;
+    {
+        std::lock_guard lock(m_out_lock);
+        m_hold_output = false;
+        // NOTE: a newcomer's first bytes behind a closing session's last
+        // cannot be told apart: all of them go to the next session rather
+        // than on a connection about to end. The older ones then reach the
+        // same service a moment later; nothing is lost.
+        if (newcomer && m_out_count > before) {
+            const size_t added = m_out_count - before;
+            const size_t cap = m_out.size();
+            const size_t from = (m_out_head + before) % cap;
+            for (size_t k = 0; k < added; ++k)
+                m_carry.push_back(m_out[(from + k) % cap]);
+            m_out_count = before;
+            m_reader_stalled = false;
+            trace("%zu bytes kept for the next session", added);
+        }
+        ready = got && m_out_count > 0;
+    }
+    if (ready && !m_exited)
+        if (auto d = m_driver.lock())
+            d->output_ready();
+}
+
+// Whether inotify has, beyond what was handled, the last close of the port
+// followed by an application's open.
+bool PtyPort::reopen_queued()
+{
+    read_inotify();
+    int apps = m_apps;
+    bool ended = apps == 0;
+    for (const SlaveEvents& chunk : m_unhandled) {
+        int own_opens = chunk.own_opens, own_closes = chunk.own_closes;
+        for (const SlaveEvent& ev : chunk.events) {
+            if (ev.wd != m_wd)
+                continue;
+            if (ev.mask & IN_OPEN) {
+                if (own_opens > 0)
+                    --own_opens;
+                else if (ended)
+                    return true;
+                else
+                    ++apps;
+            }
+            if (ev.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                if (own_closes > 0 && (ev.mask & IN_CLOSE_NOWRITE))
+                    --own_closes;
+                else if (apps > 0 && --apps == 0)
+                    ended = true;
+            }
+        }
+    }
+    return false;
+}
+
+// Reads the master into the ring while there is room. Returns whether
+// data was added.
+bool PtyPort::fill_ring()
+{
     const int fd = m_pty->master();
     char buf[4096 + 1]; // one status byte, then data
     bool got = false;
@@ -147,7 +320,7 @@ void PtyPort::read_master()
         size_t room = 0;
         {
             std::lock_guard lock(m_out_lock);
-            room = m_out.size() - m_out_count;
+            room = m_out.size() - m_out_count - m_carry.size(); // the carry goes in first at the next Prep
             if (room == 0)
                 m_reader_stalled = true; // take_output wakes us when it makes room
         }
@@ -181,9 +354,7 @@ void PtyPort::read_master()
         m_out_count += len;
         got = true;
     }
-    if (got && !m_exited)
-        if (auto d = m_driver.lock())
-            d->output_ready();
+    return got;
 }
 
 void PtyPort::handle_status(unsigned char status)
@@ -272,6 +443,8 @@ void PtyPort::handle_subfunction(int subf)
         return id;
     };
     const bool current = m_session && !m_prep_deferred;
+    trace("subfunction %d (session %u%s, connected %u)", subf, m_session_id, current ? "" : ", not current",
+          m_connected_session);
     switch (subf) {
     case SUBF_CONNECTED: {
         const unsigned id = answered();
