@@ -204,6 +204,21 @@ void PortDriver::raise_command(int code, int port)
     signal_ring0(ring0);
 }
 
+void PortDriver::signal_pending_commands()
+{
+    DWORD ring0 = 0;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_pending == 0)
+            return;
+        if (m_registered)
+            ring0 = m_init.CmdEventR0;
+    }
+    if (!ring0)
+        ring0 = read_published_value("Event");
+    signal_ring0(ring0);
+}
+
 void PortDriver::output_ready()
 {
     DWORD ring0 = 0;

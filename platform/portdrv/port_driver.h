@@ -65,6 +65,10 @@ public:
     // Before registration the event and the window are found through the
     // "Event" and "HWND" values the runtime published.
     void raise_command(int code, int port = 0);
+    // Event path: signals the command event again if commands still wait
+    // to be fetched (a signal given before the runtime published its event
+    // reached nobody). Commands already fetched are not raised twice.
+    void signal_pending_commands();
     // Application output is waiting: wakes the runtime's driver-to-network
     // pump. Does nothing before registration.
     void output_ready();

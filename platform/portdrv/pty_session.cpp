@@ -305,10 +305,18 @@ void PtyPort::retry_unreached()
         return;
     }
     m_retry_pending = false;
-    // On the event path the bits wait in the driver; raising one of them
-    // again signals the event. On the window path each lost message is sent.
-    for (int code : m_unreached)
-        d->raise_command(code, 0);
+    // On the event path the bits wait in the driver, and the runtime may
+    // have fetched them already (it looks when it registers): the event is
+    // signalled again only for bits still waiting, since raising them anew
+    // would hand the runtime a second Prep. On the window path each lost
+    // message is sent.
+    if (m_opt.path == CommandPath::Event) {
+        trace("the runtime can be reached now");
+        d->signal_pending_commands();
+    } else {
+        for (int code : m_unreached)
+            d->raise_command(code, 0);
+    }
     m_unreached.clear();
 }
 

@@ -271,7 +271,8 @@ void PtyPort::read_master()
             m_reader_stalled = false;
             trace("%zu bytes kept for the next session", added);
         }
-        ready = got && m_out_count > 0;
+        ready = (got || m_hold_refused) && m_out_count > 0;
+        m_hold_refused = false;
     }
     if (ready && !m_exited)
         if (auto d = m_driver.lock())

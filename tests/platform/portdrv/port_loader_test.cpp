@@ -175,5 +175,44 @@ TEST_F(PortLoader, PrepRaisedBeforeTheRuntimePublishedIsDeliveredLater)
     CloseHandle(cmd);
 }
 
+// A runtime that registers takes the waiting commands itself; the signal
+// given again once it can be reached must not hand it the same Prep twice.
+TEST_F(PortLoader, PrepTakenWhenTheRuntimeRegistersIsNotRaisedAgain)
+{
+    import(machine("Tarvizone", "COM6", "kolmvx.vxd"));
+    auto loaded = load_port_drivers(quiet);
+    ASSERT_NE(loaded, nullptr);
+    const int fd = ::open(loaded->port().link_path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(wait_until([&] { return loaded->driver().pending_commands() != 0; }));
+
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    HANDLE cmd = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const DWORD r0 = OpenVxDHandle(cmd);
+    ASSERT_EQ(RegSetValueExA(key, "Event", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&r0), sizeof r0),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    // The runtime fetches what waits as soon as it is up, before the
+    // driver's next look for its event.
+    HANDLE device = CreateFileA(KOLMVX_DEVICE_PATH, 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    vxdParam p{};
+    p.subfunction = SUBF_GET_COMMANDS;
+    DWORD bits = 0, got = 0;
+    ASSERT_TRUE(DeviceIoControl(device, DIOC_SUBF, &p, sizeof p, &bits, sizeof bits, &got, nullptr));
+    EXPECT_EQ(bits, 1u << CMD_PREP);
+    // The driver looks for the event again within about a second; if it
+    // signals, nothing waits behind the signal.
+    WaitForSingleObject(cmd, 2500);
+    EXPECT_EQ(loaded->driver().pending_commands(), 0u);
+    CloseHandle(device);
+    ::close(fd);
+    loaded.reset();
+    CloseHandle(cmd);
+}
+
 } // namespace
 } // namespace kolm::test

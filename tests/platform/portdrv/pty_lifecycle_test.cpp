@@ -116,14 +116,16 @@ TEST(PtyPortLinks, ReplacedAtomicallyAndRemovedAtTheEnd)
         EXPECT_EQ(link_target(link), rig.port().slave_path());
         EXPECT_EQ(link_target(extra), rig.port().slave_path());
 
-        // Someone opens the port through the link the whole time a
-        // hang-up replaces it: the name must always resolve.
+        // Someone looks the port up the whole time a hang-up replaces it:
+        // the name must always be there. (What it names may vanish under a
+        // lookup that read it just before the replacement; that open fails
+        // like any open of a hung-up line.)
         std::atomic<bool> done{false};
         std::atomic<int> misses{0}, looks{0};
         std::thread looker([&] {
             while (!done.load()) {
                 struct stat st {};
-                if (::stat(link.c_str(), &st) != 0 && errno == ENOENT)
+                if (::lstat(link.c_str(), &st) != 0 && errno == ENOENT)
                     misses.fetch_add(1);
                 looks.fetch_add(1);
             }
