@@ -203,6 +203,27 @@ TEST_F(Spx, ClosesocketWakesABlockedRecv)
     EXPECT_TRUE(error == WSAEINTR || error == WSAENOTSOCK) << error;
 }
 
+TEST_F(Spx, ConnectionsStillClosingKeepTheirStationUntilTheyAreDone)
+{
+    // The last socket may go before the timer thread has looked at the new
+    // connections; holding it back makes sure it has not.
+    std::weak_ptr<ipx::Station> station;
+    {
+        const auto paused = ipx::SpxEngine::instance().pause();
+        auto [c, a] = pair();
+        ASSERT_NE(a, INVALID_SOCKET);
+        station = *ipx::Station::acquire();
+        for (SOCKET s : opened)
+            closesocket(s);
+        opened.clear();
+        EXPECT_FALSE(station.expired()) << "the closing connections still use their station";
+    }
+    EXPECT_TRUE(wait_until([&] { return station.expired(); })) << "let go once they are done";
+    // A new station serves the next connection.
+    auto [c, a] = pair();
+    EXPECT_EQ(transfer(c, a, pattern(2000, 4)), pattern(2000, 4));
+}
+
 TEST_F(Spx, SequenceNumbersWrapWithoutLossOrDuplication)
 {
     set("KOLM_SPX_FIRST_SEQ", "0xFFF0");
