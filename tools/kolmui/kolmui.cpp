@@ -34,22 +34,18 @@ std::optional<long long> field(const Record& r, size_t i)
 
 void take_window(const Record& r)
 {
-    long long v[8];
-    for (size_t i = 0; i < 7; ++i) {
-        auto n = field(r, i + 1);
-        if (i != 1 && !n)
-            return;
-        v[i] = n.value_or(0);
-    }
-    if (r.size() < 10 || v[0] <= 0)
+    // win HWND KIND X Y W H TOPMOST ENABLED CAPTION
+    auto hwnd = field(r, 1);
+    auto x = field(r, 3), y = field(r, 4), w = field(r, 5), h = field(r, 6), topmost = field(r, 7),
+         enabled = field(r, 8);
+    if (r.size() < 10 || !hwnd || *hwnd <= 0 || !x || !y || !w || !h || !topmost || !enabled)
         return;
-    const uint32_t hwnd = static_cast<uint32_t>(v[0]);
-    const int x = static_cast<int>(*field(r, 3)), y = static_cast<int>(*field(r, 4));
-    const int w = static_cast<int>(*field(r, 5)), h = static_cast<int>(*field(r, 6));
-    auto& win = g_windows[hwnd];
+    auto& win = g_windows[static_cast<uint32_t>(*hwnd)];
     if (!win)
-        win = new TopWindow(hwnd, x, y, std::max(1, w), std::max(1, h));
-    win->begin_picture(x, y, w, h, *field(r, 7) != 0, field(r, 8).value_or(1) != 0, r[9]);
+        win = new TopWindow(static_cast<uint32_t>(*hwnd), static_cast<int>(*x), static_cast<int>(*y),
+                            std::max(1, static_cast<int>(*w)), std::max(1, static_cast<int>(*h)));
+    win->begin_picture(static_cast<int>(*x), static_cast<int>(*y), static_cast<int>(*w), static_cast<int>(*h),
+                       *topmost != 0, *enabled != 0, r[9]);
     g_picture = win;
 }
 
