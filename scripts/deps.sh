@@ -9,6 +9,7 @@ packages=(
   libgtest-dev googletest
   python3
   python3-serial picocom socat ser2net
+  libfltk1.3-dev xvfb xauth x11-apps x11-utils xdotool imagemagick
 )
 
 missing=()

@@ -236,3 +236,16 @@ LRESULT CALLBACK button_proc(HWND h, UINT msg, WPARAM wparam, LPARAM lparam)
 }
 
 } // namespace kolm::platform
+
+namespace kolm::platform {
+
+std::optional<ButtonView> button_view(HWND button)
+{
+    auto s = state_of<ButtonState>(button);
+    if (!s)
+        return std::nullopt;
+    std::lock_guard lock(s->mutex);
+    return ButtonView { s->check, s->pushed };
+}
+
+} // namespace kolm::platform

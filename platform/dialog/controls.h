@@ -40,6 +40,19 @@ struct ControlFacts {
 };
 std::optional<ControlFacts> control_facts(HWND h);
 
+// What a button and an edit show, read under the control's own lock so
+// that a renderer's thread can take it while the owner thread works.
+struct ButtonView {
+    UINT check = BST_UNCHECKED;
+    bool pushed = false;
+};
+std::optional<ButtonView> button_view(HWND button);
+struct EditView {
+    size_t sel_start = 0; // selection [start, end) in bytes of the text; the caret is at end
+    size_t sel_end = 0;
+};
+std::optional<EditView> edit_view(HWND edit);
+
 // WM_COMMAND with the control's id and `code` to its parent.
 void notify_parent(HWND control, WORD code);
 

@@ -321,3 +321,16 @@ LRESULT CALLBACK edit_proc(HWND h, UINT msg, WPARAM wparam, LPARAM lparam)
 }
 
 } // namespace kolm::platform
+
+namespace kolm::platform {
+
+std::optional<EditView> edit_view(HWND edit)
+{
+    auto s = state_of<EditState>(edit);
+    if (!s)
+        return std::nullopt;
+    std::lock_guard lock(s->mutex);
+    return EditView { s->sel_start, s->sel_end };
+}
+
+} // namespace kolm::platform

@@ -112,6 +112,12 @@ void HeadlessRenderer::window_destroyed(HWND h)
 int HeadlessRenderer::message_box(const MessageBoxRequest& request)
 {
     const int answer = request.scripted_answer ? request.scripted_answer : request.default_answer;
+    report_message_box(request, answer);
+    return answer;
+}
+
+void HeadlessRenderer::report_message_box(const MessageBoxRequest& request, int answer)
+{
     ScreenFields fields;
     fields.emplace_back("buttons", message_box_buttons_name(request.type));
     if (const char* icon = message_box_icon_name(request.type))
@@ -120,7 +126,6 @@ int HeadlessRenderer::message_box(const MessageBoxRequest& request)
     if (!request.refused_answer.empty())
         fields.emplace_back("refused", request.refused_answer);
     emit(format_screen_line(screen_program_name(), "messagebox", request.caption, request.text, fields));
-    return answer;
 }
 
 } // namespace kolm::platform

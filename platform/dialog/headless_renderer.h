@@ -17,6 +17,8 @@ public:
     void window_text_changed(HWND h) override;
     void window_destroyed(HWND h) override;
     int message_box(const MessageBoxRequest& request) override;
+    // The screen log line of a box that was answered with `answer`.
+    void report_message_box(const MessageBoxRequest& request, int answer);
 
 private:
     void emit(const std::string& line);

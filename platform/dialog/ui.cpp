@@ -1,18 +1,29 @@
 #include "dialog/ui.h"
 
 #include "dialog/controls.h"
+#include "dialog/desktop_renderer.h"
 #include "dialog/headless_renderer.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace kolm::platform {
 
 UiRenderer& ui_renderer()
 {
-    // FIXME: the desktop renderer is not built yet; KOLM_UI values other
-    // than "headless" get the headless one too.
-    static auto* headless = new HeadlessRenderer;
-    return *headless;
+    static UiRenderer* renderer = [] () -> UiRenderer* {
+        const char* ui = std::getenv("KOLM_UI");
+        if (ui && std::strcmp(ui, "headless") == 0)
+            return new HeadlessRenderer;
+        if (ui && std::strcmp(ui, "desktop") == 0)
+            return new DesktopRenderer(DesktopRequest::Explicit);
+        const char* display = std::getenv("DISPLAY");
+        if (display && *display)
+            return new DesktopRenderer(DesktopRequest::Auto);
+        return new HeadlessRenderer;
+    }();
+    return *renderer;
 }
 
 void ensure_dialog_system()

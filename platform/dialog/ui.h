@@ -1,8 +1,10 @@
 // The renderer that shows the model to the user, chosen once per process.
 //
 // KOLM_UI=headless forces the headless renderer (the screen log and
-// standard error). It is also the only one until a desktop renderer
-// exists, so every other value falls back to it.
+// standard error). KOLM_UI=desktop asks for the desktop renderer and says
+// so on standard error when it falls back; without either, the desktop is
+// used when DISPLAY names one that opens. Either way the screen log gets
+// every line.
 #pragma once
 
 #include "dialog/dialog_area.h"

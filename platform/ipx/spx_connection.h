@@ -209,6 +209,10 @@ private:
     uint16_t new_id_locked();
     void handle_request(const Header& header, const SpxHeader& h);
 
+    // Not owned: whoever holds the port (its socket, or the engine through
+    // one of its connections) holds the station. The port must not, for its
+    // last reference may go on the station's receiver thread, which cannot
+    // stop itself.
     Station* const m_station;
     const std::weak_ptr<Station> m_station_ref;
     uint16_t m_socket = 0;
@@ -226,21 +230,27 @@ class SpxEngine {
 public:
     static SpxEngine& instance();
     // Runs the connection's timers until it is disposable. The station is
-    // kept alive meanwhile, and let go on the engine's own thread.
-    void add(std::shared_ptr<SpxConnection> conn, std::weak_ptr<Station> station);
+    // kept alive from this call on, and let go on the engine's own thread:
+    // the connection and its port use the station through a plain pointer,
+    // so it must outlive them, including while the engine has yet to look
+    // at the new entry.
+    void add(std::shared_ptr<SpxConnection> conn, std::shared_ptr<Station> station);
     // Something may be due sooner than the engine planned.
     void kick(SpxClock::time_point when);
+    // For tests: while the returned lock is held, the engine runs no timers
+    // and lets go of nothing; connections are still added and kicked.
+    std::unique_lock<std::mutex> pause();
 
 private:
     SpxEngine();
     void run();
 
     struct Entry {
-        std::weak_ptr<Station> station_ref;
         std::shared_ptr<Station> station; // declared before conn: let go after it
         std::shared_ptr<SpxConnection> conn;
     };
 
+    std::mutex m_pause_mutex; // taken before m_mutex, never while holding it
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::vector<Entry> m_entries;                      // guarded by m_mutex

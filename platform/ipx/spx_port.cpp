@@ -74,6 +74,10 @@ std::shared_ptr<SpxConnection> SpxPort::take_accepted()
 
 net::Result<std::shared_ptr<SpxConnection>> SpxPort::open(const Address& remote, const SpxParams& params)
 {
+    // The socket opening the connection holds the station.
+    auto station = m_station_ref.lock();
+    if (!station)
+        return net::WsaError{WSAENETDOWN};
     std::shared_ptr<SpxConnection> conn;
     {
         std::lock_guard lock(m_mutex);
@@ -82,7 +86,7 @@ net::Result<std::shared_ptr<SpxConnection>> SpxPort::open(const Address& remote,
             return net::WsaError{WSAEMFILE};
         m_connections[conn->local_id()] = conn;
     }
-    SpxEngine::instance().add(conn, m_station_ref);
+    SpxEngine::instance().add(conn, std::move(station));
     return conn;
 }
 
@@ -124,6 +128,7 @@ void SpxPort::deliver(const Header& header, const uint8_t* data, size_t len)
 void SpxPort::handle_request(const Header& header, const SpxHeader& h)
 {
     std::shared_ptr<SpxConnection> conn;
+    std::shared_ptr<Station> station;
     {
         std::lock_guard lock(m_mutex);
         // Only a listener answers; anyone else stays silent and the caller
@@ -143,12 +148,18 @@ void SpxPort::handle_request(const Header& header, const SpxHeader& h)
                                                spx_params_from_env());
         if (!conn->valid())
             return;
+        // We are on the station's receiver thread: a reference taken here
+        // goes to the engine and is never let go here, where it might be
+        // the last one. None to take: the station is stopping.
+        station = m_station_ref.lock();
+        if (!station)
+            return;
         m_connections[conn->local_id()] = conn;
         conn->accept_request(h);
         m_accept_queue.push_back(conn);
         m_acceptable.set();
     }
-    SpxEngine::instance().add(conn, m_station_ref);
+    SpxEngine::instance().add(conn, std::move(station));
 }
 
 SpxEngine& SpxEngine::instance()
@@ -161,12 +172,17 @@ SpxEngine& SpxEngine::instance()
 
 SpxEngine::SpxEngine() : m_thread([this] { run(); }) {}
 
-void SpxEngine::add(std::shared_ptr<SpxConnection> conn, std::weak_ptr<Station> station)
+void SpxEngine::add(std::shared_ptr<SpxConnection> conn, std::shared_ptr<Station> station)
 {
     std::lock_guard lock(m_mutex);
-    m_entries.push_back(Entry{std::move(station), nullptr, std::move(conn)});
+    m_entries.push_back(Entry{std::move(station), std::move(conn)});
     ++m_kicks;
     m_cv.notify_one();
+}
+
+std::unique_lock<std::mutex> SpxEngine::pause()
+{
+    return std::unique_lock(m_pause_mutex);
 }
 
 void SpxEngine::kick(SpxClock::time_point when)
@@ -189,9 +205,10 @@ void SpxEngine::run()
                 m_cv.wait_until(lock, m_wake_at);
         }
         seen = m_kicks;
-        for (Entry& e : m_entries)
-            if (!e.station)
-                e.station = e.station_ref.lock();
+        lock.unlock();
+        // Held while the entries are worked on and let go; see pause().
+        std::lock_guard running(m_pause_mutex);
+        lock.lock();
         std::vector<Entry> work = m_entries;
         lock.unlock();
 
@@ -199,14 +216,12 @@ void SpxEngine::run()
         std::vector<SpxConnection*> gone;
         const auto now = SpxClock::now();
         for (Entry& e : work) {
-            if (e.station) {
-                const auto due = e.conn->on_timer(now);
-                if (!e.conn->disposable()) {
-                    next = std::min(next, due);
-                    continue;
-                }
+            const auto due = e.conn->on_timer(now);
+            if (!e.conn->disposable()) {
+                next = std::min(next, due);
+                continue;
             }
-            // Finished, or its station is gone: nothing will ever use it.
+            // Finished and its socket gone: nothing will ever use it.
             e.conn->port().forget(e.conn->local_id());
             gone.push_back(e.conn.get());
         }

@@ -1,5 +1,6 @@
 #include "registry/registry_store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -75,10 +76,21 @@ LONG RegistryStore::initialise()
 
     // NOTE: journal_mode is sticky in the file; every opener asks for it so
     // a database made by an older tool is converted on first use.
-    {
+    // Switching takes the file's exclusive lock, and SQLite answers BUSY at
+    // once, without the busy handler, while another process opening the
+    // same new file holds a lock of its own: ask again, backing off, within
+    // the bound any other wait for the file has.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(k_busy_timeout_ms);
+    for (int delay_ms = 1;; delay_ms = std::min(delay_ms * 2, 50)) {
         Statement st(m_db, "PRAGMA journal_mode=WAL");
-        if (st.step() != SQLITE_ROW || st.column_text(0) != "wal")
+        const int rc = st.step();
+        if (rc == SQLITE_ROW && st.column_text(0) == "wal")
+            break;
+        if ((rc & 0xff) != SQLITE_BUSY)
             return ERROR_REGISTRY_IO_FAILED;
+        if (std::chrono::steady_clock::now() >= give_up)
+            return ERROR_BUSY;
+        sqlite3_sleep(delay_ms);
     }
     // FULL: each committed call survives a power loss too, not only the
     // death of the process.

@@ -156,6 +156,22 @@ TEST_F(RegistryConcurrency, ThreadsWritingDistinctValuesLoseNothing)
     }
 }
 
+TEST_F(RegistryConcurrency, ProcessesOpeningANewRegistryTogetherAllGetIt)
+{
+    // The first openers of a new machine root set up its file together;
+    // none may fail on the others' locks.
+    for (int round = 0; round < 20; ++round) {
+        TempRoot fresh;
+        Child a({writer_path(), "write", "A", "1"});
+        Child b({writer_path(), "write", "B", "1"});
+        Child c({writer_path(), "write", "C", "1"});
+        ASSERT_TRUE(a.started() && b.started() && c.started());
+        EXPECT_EQ(a.wait(), 0) << "round " << round;
+        EXPECT_EQ(b.wait(), 0) << "round " << round;
+        EXPECT_EQ(c.wait(), 0) << "round " << round;
+    }
+}
+
 TEST_F(RegistryConcurrency, TwoProcessesWritingAtOnceLoseNothing)
 {
     constexpr int k_count = 200;
