@@ -249,6 +249,90 @@ def case_dtr_drop_and_flush(bin_dir):
         stop(far)
 
 
+def case_ser2net_far_end(bin_dir):
+    """ser2net as the far end, serving a serial line whose other side
+    echoes: the bytes cross a second pty and come back unchanged."""
+    tmp = tempfile.mkdtemp(prefix="kolm-ser2net-")
+    children = []
+    rig = None
+    try:
+        line = os.path.join(tmp, "line")
+        echo = subprocess.Popen(["socat", f"PTY,link={line},raw,echo=0", "PIPE"])
+        children.append(echo)
+        deadline = time.monotonic() + BOUND
+        while not os.path.exists(line):
+            assert time.monotonic() < deadline and echo.poll() is None, "socat made no line"
+            time.sleep(0.02)
+        port = free_service_port()
+        config = os.path.join(tmp, "ser2net.yaml")
+        with open(config, "w") as f:
+            f.write("connection: &line\n"
+                    f"  accepter: tcp,127.0.0.1,{port}\n"
+                    f"  connector: serialdev,{line},115200n81,local\n"
+                    "  options:\n"
+                    "    kickolduser: true\n")
+        server = subprocess.Popen(["ser2net", "-n", "-d", "-c", config, "-P", os.path.join(tmp, "pid")],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        children.append(server)
+        while socket.socket().connect_ex(("127.0.0.1", port)) != 0:
+            assert time.monotonic() < deadline and server.poll() is None, "ser2net did not listen"
+            time.sleep(0.02)
+        rig = Rig(bin_dir, [f"IP:127.0.0.1:{port - 10000}"])
+        payload = bytes(range(256)) * 256  # 64 KiB, every byte value
+        assert echo_through(rig.link, payload) == payload, "echo through ser2net differs"
+        assert echo_through(rig.link, b"second session") == b"second session"
+    finally:
+        if rig:
+            rig.close()
+        for c in reversed(children):
+            stop(c)
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def case_slow_network_reader(bin_dir):
+    """The far end reads only once the application's writes have stalled:
+    the runtime's queue, the driver's ring and the pty all fill, the
+    application is held back, and nothing is lost."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(1)
+    n = listener.getsockname()[1] - 10000
+    assert n > 0
+    rig = Rig(bin_dir, [f"IP:127.0.0.1:{n}"])
+    try:
+        port = serial.Serial(rig.link, 115200, timeout=BOUND)
+        listener.settimeout(BOUND)
+        conn, _ = listener.accept()
+        payload = random.Random(5).randbytes(24 << 20)
+        written = [0]
+
+        def writer():
+            for i in range(0, len(payload), 4096):
+                written[0] += port.write(payload[i:i + 4096])
+
+        t = threading.Thread(target=writer)
+        t.start()
+        last, still = -1, 0
+        while still < 25 and written[0] < len(payload):
+            still = still + 1 if written[0] == last else 0
+            last = written[0]
+            time.sleep(0.02)
+        assert written[0] < len(payload), "the application was never held back"
+        conn.settimeout(BOUND)
+        got = bytearray()
+        while len(got) < len(payload):
+            chunk = conn.recv(65536)
+            assert chunk, f"the stream ended at {len(got)}"
+            got += chunk
+        t.join(BOUND)
+        assert bytes(got) == payload, "bytes lost or changed under backpressure towards the network"
+        port.close()
+        conn.close()
+    finally:
+        rig.close()
+        listener.close()
+
+
 def case_picocom(bin_dir):
     far, n = devsim(bin_dir)
     rig = Rig(bin_dir, [f"IP:127.0.0.1:{n}"])
@@ -366,7 +450,8 @@ def case_200_sessions_without_growth(bin_dir):
         stop(far)
 
 
-CASES = [case_socat_echo_all_bytes, case_64_mib_both_ways, case_slow_application_reader,
+CASES = [case_socat_echo_all_bytes, case_ser2net_far_end, case_64_mib_both_ways, case_slow_application_reader,
+         case_slow_network_reader,
          case_failover_from_a_refused_service, case_far_end_closes_then_reconnect, case_dtr_drop_and_flush,
          case_picocom, case_ipx_by_name_then_by_address, case_ipx_peer_vanishes,
          case_200_sessions_without_growth]
