@@ -46,7 +46,10 @@ public:
     explicit XServer(const fs::path& dir) : m_auth(dir / "Xauthority")
     {
         // Xvfb prints the display number on descriptor 1 once it accepts
-        // connections; a number already in use makes it exit instead.
+        // connections; a number already in use makes it exit instead. It
+        // must not reset when its last client leaves: the checks connect
+        // and leave one after another, and a connection made during a reset
+        // is refused.
         for (int n = 40 + static_cast<int>(::getpid() % 200); n < 400 && !m_server; ++n) {
             if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
                 continue;
@@ -56,7 +59,7 @@ public:
                 return;
             auto server = std::make_unique<ChildProcess>(
                 kXvfb.string(),
-                std::vector<std::string> { display, "-displayfd", "1", "-auth", m_auth.string(), "-nolisten", "tcp",
+                std::vector<std::string> { display, "-displayfd", "1", "-auth", m_auth.string(), "-nolisten", "tcp", "-noreset",
                                            "-screen", "0", "1024x768x24" });
             if (server->read_line(15s)) {
                 m_display = display;
