@@ -116,6 +116,27 @@ def stop(p):
     p.wait(5)
 
 
+def write_until_held_back(port, payload):
+    """Starts writing payload to the port on a thread and returns it once
+    the writes have stalled for half a second: every buffer on the way is
+    full and the application is held back."""
+    written = [0]
+
+    def writer():
+        for i in range(0, len(payload), 4096):
+            written[0] += port.write(payload[i:i + 4096])
+
+    t = threading.Thread(target=writer)
+    t.start()
+    last, still = -1, 0
+    while still < 25 and written[0] < len(payload):
+        still = still + 1 if written[0] == last else 0
+        last = written[0]
+        time.sleep(0.02)
+    assert written[0] < len(payload), "the application was never held back"
+    return t
+
+
 def case_socat_echo_all_bytes(bin_dir):
     port = free_service_port()
     far = subprocess.Popen(["socat", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr,fork", "PIPE"])
@@ -156,21 +177,7 @@ def case_slow_application_reader(bin_dir):
         # More than every buffer on the way holds (loopback TCP buffers
         # grow to several MiB each way).
         payload = random.Random(3).randbytes(48 << 20)
-        written = [0]
-
-        def writer():
-            for i in range(0, len(payload), 4096):
-                written[0] += port.write(payload[i:i + 4096])
-
-        t = threading.Thread(target=writer)
-        t.start()
-        # Wait until the writer is held back by the full path.
-        last, still = -1, 0
-        while still < 25 and written[0] < len(payload):
-            still = still + 1 if written[0] == last else 0
-            last = written[0]
-            time.sleep(0.02)
-        assert written[0] < len(payload), "the writer was never held back"
+        t = write_until_held_back(port, payload)
         got = bytearray()
         while len(got) < len(payload):
             chunk = port.read(min(65536, len(payload) - len(got)))
@@ -304,20 +311,7 @@ def case_slow_network_reader(bin_dir):
         listener.settimeout(BOUND)
         conn, _ = listener.accept()
         payload = random.Random(5).randbytes(24 << 20)
-        written = [0]
-
-        def writer():
-            for i in range(0, len(payload), 4096):
-                written[0] += port.write(payload[i:i + 4096])
-
-        t = threading.Thread(target=writer)
-        t.start()
-        last, still = -1, 0
-        while still < 25 and written[0] < len(payload):
-            still = still + 1 if written[0] == last else 0
-            last = written[0]
-            time.sleep(0.02)
-        assert written[0] < len(payload), "the application was never held back"
+        t = write_until_held_back(port, payload)
         conn.settimeout(BOUND)
         got = bytearray()
         while len(got) < len(payload):

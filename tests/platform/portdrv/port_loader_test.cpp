@@ -58,6 +58,26 @@ bool driver_reachable()
 class PortLoader : public RootedTest {
 protected:
     LoaderSettings quiet{false, false};
+
+    // A command event published as the runtime does before registering;
+    // null when it could not be published.
+    static HANDLE publish_command_event()
+    {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr)
+            != ERROR_SUCCESS)
+            return nullptr;
+        HANDLE cmd = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        const DWORD r0 = OpenVxDHandle(cmd);
+        const LONG set = RegSetValueExA(key, "Event", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&r0), sizeof r0);
+        RegCloseKey(key);
+        if (set != ERROR_SUCCESS) {
+            CloseHandle(cmd);
+            return nullptr;
+        }
+        return cmd;
+    }
 };
 
 TEST_F(PortLoader, RegisteredPortsAndWhatIsLoaded)
@@ -125,15 +145,8 @@ TEST_F(PortLoader, MachineWithoutPortsLoadsNothing)
 TEST_F(PortLoader, LoadedPortRaisesPrepThroughThePublishedEvent)
 {
     import(machine("Tarvizone", "COM6", "kolmvx.vxd"));
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    HANDLE cmd = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    const DWORD r0 = OpenVxDHandle(cmd);
-    ASSERT_EQ(RegSetValueExA(key, "Event", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&r0), sizeof r0),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    HANDLE cmd = publish_command_event();
+    ASSERT_NE(cmd, nullptr);
 
     auto loaded = load_port_drivers(quiet);
     ASSERT_NE(loaded, nullptr);
@@ -159,15 +172,8 @@ TEST_F(PortLoader, PrepRaisedBeforeTheRuntimePublishedIsDeliveredLater)
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(wait_until([&] { return loaded->driver().pending_commands() != 0; }));
 
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    HANDLE cmd = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    const DWORD r0 = OpenVxDHandle(cmd);
-    ASSERT_EQ(RegSetValueExA(key, "Event", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&r0), sizeof r0),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    HANDLE cmd = publish_command_event();
+    ASSERT_NE(cmd, nullptr);
     EXPECT_EQ(WaitForSingleObject(cmd, 20000), WAIT_OBJECT_0);
     EXPECT_EQ(loaded->driver().pending_commands(), 1u << CMD_PREP);
     ::close(fd);
@@ -186,15 +192,8 @@ TEST_F(PortLoader, PrepTakenWhenTheRuntimeRegistersIsNotRaisedAgain)
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(wait_until([&] { return loaded->driver().pending_commands() != 0; }));
 
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    HANDLE cmd = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    const DWORD r0 = OpenVxDHandle(cmd);
-    ASSERT_EQ(RegSetValueExA(key, "Event", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&r0), sizeof r0),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    HANDLE cmd = publish_command_event();
+    ASSERT_NE(cmd, nullptr);
     // The runtime fetches what waits as soon as it is up, before the
     // driver's next look for its event.
     HANDLE device = CreateFileA(KOLMVX_DEVICE_PATH, 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
