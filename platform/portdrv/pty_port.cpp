@@ -172,10 +172,6 @@ size_t PtyPort::take_output(char* dst, size_t max)
         std::lock_guard lock(m_out_lock);
         if (!m_delivering)
             return 0;
-        if (m_hold_output) {
-            m_hold_refused = true; // told again once the hold ends
-            return 0;
-        }
         n = std::min(max, m_out_count);
         const size_t cap = m_out.size();
         const size_t first = std::min(n, cap - m_out_head);

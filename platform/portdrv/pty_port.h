@@ -185,8 +185,6 @@ private:
     bool m_out_unconfirmed = false;  // bytes were taken and no DIOC_READ has since found nothing; guarded
     bool m_drain_watch = false;      // a last close waits for the ring to drain; guarded
     bool m_delivering = true;        // false once the runtime has ended; guarded
-    bool m_hold_output = false;      // a read of the master is being sorted out: nothing is taken; guarded
-    bool m_hold_refused = false;     // the runtime asked during the hold and was given nothing; guarded
 
     // Sub-functions from the runtime, in order, for the watcher.
     std::mutex m_sub_lock;

@@ -239,42 +239,7 @@ void PtyPort::read_master()
     // so does a newcomer that may have opened the port after a last close.
     if (m_prep_deferred || m_reopen_unsure)
         return;
-    // The pty gives the bytes of whoever holds the slave, and inotify tells
-    // of opens and closes only afterwards: the session we know of may have
-    // ended and another application opened the port and written since. Its
-    // open is queued before it can write, so inotify read after the master
-    // tells; until then the runtime is not let take what was read.
-    const bool eof_before = m_master_eof;
-    size_t before = 0;
-    {
-        std::lock_guard lock(m_out_lock);
-        m_hold_output = true;
-        before = m_out_count;
-    }
-    const bool got = fill_ring();
-    const bool newcomer = got && (m_apps == 0 ? !m_tail_open || eof_before || reopen_queued() : reopen_queued());
-    bool ready = false;
-    {
-        std::lock_guard lock(m_out_lock);
-        m_hold_output = false;
-        // NOTE: a newcomer's first bytes behind a closing session's last
-        // cannot be told apart: all of them go to the next session rather
-        // than on a connection about to end. The older ones then reach the
-        // same service a moment later; nothing is lost.
-        if (newcomer && m_out_count > before) {
-            const size_t added = m_out_count - before;
-            const size_t cap = m_out.size();
-            const size_t from = (m_out_head + before) % cap;
-            for (size_t k = 0; k < added; ++k)
-                m_carry.push_back(m_out[(from + k) % cap]);
-            m_out_count = before;
-            m_reader_stalled = false;
-            trace("%zu bytes kept for the next session", added);
-        }
-        ready = (got || m_hold_refused) && m_out_count > 0;
-        m_hold_refused = false;
-    }
-    if (ready && !m_exited)
+    if (fill_ring() && !m_exited)
         if (auto d = m_driver.lock())
             d->output_ready();
 }
@@ -312,11 +277,23 @@ bool PtyPort::reopen_queued()
 
 // Reads the master into the ring while there is room. Returns whether
 // data was added.
+//
+// The pty gives the bytes of whoever holds the slave, and inotify tells of
+// opens and closes only afterwards: the session we know of may have ended
+// and another application opened the port and written since. Its open is
+// queued before it can write, so inotify read after each read of the master
+// tells, and the bytes reach the ring (and the runtime) only then.
+// NOTE: a newcomer's first bytes behind a closing session's last cannot be
+// told apart: all of them go to the next session rather than on a
+// connection about to end. The older ones then reach the same service a
+// moment later; nothing is lost.
 bool PtyPort::fill_ring()
 {
     const int fd = m_pty->master();
+    const bool eof_before = m_master_eof;
     char buf[4096 + 1]; // one status byte, then data
     bool got = false;
+    bool newcomer = false;
     for (;;) {
         size_t room = 0;
         {
@@ -344,8 +321,17 @@ bool PtyPort::fill_ring()
             continue;
         }
         const size_t len = static_cast<size_t>(n) - 1;
+        if (len == 0)
+            continue;
+        if (!newcomer)
+            newcomer = m_apps == 0 ? !m_tail_open || eof_before || reopen_queued() : reopen_queued();
+        if (newcomer) {
+            m_carry.insert(m_carry.end(), buf + 1, buf + n);
+            trace("%zu bytes kept for the next session", len);
+            continue;
+        }
         std::lock_guard lock(m_out_lock);
-        if (!m_delivering || len == 0)
+        if (!m_delivering)
             continue;
         const size_t cap = m_out.size();
         const size_t tail = (m_out_head + m_out_count) % cap;
