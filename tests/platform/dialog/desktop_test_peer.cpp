@@ -6,6 +6,7 @@
 //              "clicked N"; OK and Cancel end it ("end ID").
 //   box        shows a Yes/No question box; prints "answer N" and exits.
 #include "win32.h"
+#include "../../support/dialog_loop.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -87,13 +88,7 @@ int run_controls()
     std::printf("ready 0x%08X %ld %ld %ld %ld\n", HandleToDword(dlg), static_cast<long>(r.left),
                 static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom));
     std::fflush(stdout);
-    MSG m;
-    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-        if (!IsWindow(dlg) || !IsDialogMessageA(dlg, &m)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-        }
-    }
+    kolm::test::run_dialog_loop(dlg);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 //   boxes N PREFIX  shows N message boxes (Yes/No) with texts PREFIX0 ...;
 //                   prints "answers A,B,..." and exits.
 #include "win32.h"
+#include "../../support/dialog_loop.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,13 +56,7 @@ int run_dialog()
         return 2;
     std::printf("ready 0x%08X\n", HandleToDword(dlg));
     std::fflush(stdout);
-    MSG m;
-    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-        if (!IsWindow(dlg) || !IsDialogMessageA(dlg, &m)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-        }
-    }
+    kolm::test::run_dialog_loop(dlg);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 //            dialog, as the runtime does; prints "ready 0x%08X" with the
 //            dialog's handle.
 #include "win32.h"
+#include "../../support/dialog_loop.h"
 
 #include <cstdio>
 #include <string>
@@ -118,13 +119,7 @@ int run(bool notice)
     if (!dlg)
         return 2;
     say("ready 0x%08X\n", HandleToDword(dlg));
-    MSG m;
-    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-        if (!IsWindow(dlg) || !IsDialogMessageA(dlg, &m)) {
-            TranslateMessage(&m);
-            DispatchMessageA(&m);
-        }
-    }
+    kolm::test::run_dialog_loop(dlg);
     return 0;
 }
 
