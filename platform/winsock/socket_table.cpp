@@ -13,8 +13,12 @@ constexpr uint32_t kLastValue = 0xFFFFFFF0u;
 
 SocketTable& SocketTable::instance()
 {
-    static SocketTable table;
-    return table;
+    // NOTE: never destroyed: threads of the program (a runtime's service
+    // thread, say) may still use it while the program exits, and a table
+    // torn down under them would be freed memory. WSACleanup closes what it
+    // holds; the process's end closes the rest.
+    static auto* table = new SocketTable;
+    return *table;
 }
 
 net::Result<uint32_t> SocketTable::add(std::shared_ptr<net::Socket> sock)
