@@ -3,6 +3,8 @@
 
 #include "win32.h"
 
+#include "child_process.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -15,13 +17,10 @@ public:
     // Starts the peer with a window of this class and title, and waits (up
     // to the bound) for it to report its window.
     PeerProcess(const std::string& cls, const std::string& title);
-    ~PeerProcess();
-    PeerProcess(const PeerProcess&) = delete;
-    PeerProcess& operator=(const PeerProcess&) = delete;
 
     bool ready() const { return m_hwnd != nullptr; }
     HWND hwnd() const { return m_hwnd; }
-    pid_t pid() const { return m_pid; }
+    pid_t pid() const { return m_child.pid(); }
     // What the peer reported when it started (for failure messages).
     const std::string& banner() const { return m_banner; }
 
@@ -31,10 +30,7 @@ public:
     std::optional<int> wait_exit(std::chrono::milliseconds bound = std::chrono::seconds(10));
 
 private:
-    pid_t m_pid = -1;
-    int m_pidfd = -1;
-    int m_out = -1;
-    bool m_reaped = false;
+    ChildProcess m_child;
     HWND m_hwnd = nullptr;
     std::string m_banner;
 };
