@@ -1,8 +1,9 @@
 // WinHelpA: the help files the programs name are our HTML pages
 // (docs/help), opened at the topic asked for.
 //
-// Each help file the programs use has a table of its topics: keywords
-// (HELP_KEY) and context numbers (HELP_CONTEXT) to a page and an anchor.
+// Each program hands over, with its resources, a table of the topics of the
+// help files it uses: keywords (HELP_KEY) and context numbers (HELP_CONTEXT)
+// to a page and an anchor (RegisterHelpFile).
 // Every request that opens a topic writes a "help" line to the screen log,
 //   PROGRAM help "FILE" "TOPIC" page=URL
 // so that a user without a desktop, and a test, see which page was meant;
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <spawn.h>
 #include <string>
@@ -36,31 +38,28 @@ namespace fs = std::filesystem;
 
 struct HelpTopic {
     UINT command;        // HELP_KEY or HELP_CONTEXT
-    std::string_view key; // the keyword (HELP_KEY), compared case-insensitively
+    std::string key;     // the keyword (HELP_KEY), compared case-insensitively
     DWORD context;       // the context number (HELP_CONTEXT)
-    std::string_view page;
+    std::string page;
 };
 
 struct HelpFile {
-    std::string_view name; // as the programs name it, without a folder
-    std::string_view contents;
+    std::string name; // as the programs name it, without a folder
+    std::string contents;
     std::vector<HelpTopic> topics;
 };
 
-const std::vector<HelpFile>& help_files()
+// The help files this program registered with its resources. Written at
+// start-up, read by whichever thread asks for help.
+struct HelpRegistry {
+    std::mutex lock;
+    std::vector<HelpFile> files;
+};
+
+HelpRegistry& help_registry()
 {
-    static const std::vector<HelpFile> files {
-        { "kolmset32.hlp", "index.html",
-          { { HELP_KEY, "Contents", 0, "index.html" },
-            { HELP_KEY, "Service Selection Dialog", 0, "services.html#service-selection" },
-            { HELP_KEY, "IP Service", 0, "services.html#ip" },
-            { HELP_KEY, "IPX Service", 0, "services.html#ipx" },
-            { HELP_KEY, "Notices", 0, "notices.html" } } },
-        { "kolmdoc.hlp", "index.html",
-          { { HELP_CONTEXT, "", 1000, "install.html#manual" },
-            { HELP_CONTEXT, "", 1037, "install.html#done" } } },
-    };
-    return files;
+    static HelpRegistry registry;
+    return registry;
 }
 
 bool equal_nocase(std::string_view a, std::string_view b)
@@ -180,6 +179,25 @@ void log_help(std::string_view file, const std::string& topic, const std::string
 
 } // namespace kolm::platform
 
+void RegisterHelpFile(const char* fileName, const char* contentsPage, const HELPTOPIC_DATA* topics, int count)
+{
+    using namespace kolm::platform;
+    if (!fileName || !contentsPage || count < 0 || (count > 0 && !topics))
+        return;
+    HelpFile file { std::string(base_name(fileName)), contentsPage, {} };
+    for (int i = 0; i < count; ++i)
+        file.topics.push_back({ topics[i].command, topics[i].key ? topics[i].key : "", topics[i].context,
+                                topics[i].page ? topics[i].page : file.contents });
+    auto& registry = help_registry();
+    std::lock_guard<std::mutex> hold(registry.lock);
+    for (auto& f : registry.files)
+        if (equal_nocase(f.name, file.name)) {
+            f = std::move(file);
+            return;
+        }
+    registry.files.push_back(std::move(file));
+}
+
 BOOL WinHelpA(HWND, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData)
 {
     using namespace kolm::platform;
@@ -193,11 +211,15 @@ BOOL WinHelpA(HWND, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData)
 
     const std::string_view file = base_name(lpszHelp);
     std::string topic;
-    std::optional<std::string_view> page;
-    const HelpFile* help = nullptr;
-    for (const auto& f : help_files())
-        if (equal_nocase(f.name, file))
-            help = &f;
+    std::optional<std::string> page;
+    std::optional<HelpFile> help;
+    {
+        auto& registry = help_registry();
+        std::lock_guard<std::mutex> hold(registry.lock);
+        for (const auto& f : registry.files)
+            if (equal_nocase(f.name, file))
+                help = f;
+    }
 
     switch (uCommand) {
     case HELP_CONTENTS:

@@ -81,6 +81,22 @@ UINT IsDlgButtonChecked(HWND hDlg, int nIDButton);
 #define HELP_PARTIALKEY 0x0105
 BOOL WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dwData);
 
+// One topic of a help file: a keyword (HELP_KEY, compared without regard to
+// case) or a context number (HELP_CONTEXT), and the page it opens, relative
+// to the help pages' folder ("page.html#anchor").
+typedef struct HELPTOPIC_DATA {
+    UINT command;     // HELP_KEY or HELP_CONTEXT
+    const char* key;  // HELP_KEY: the keyword
+    DWORD context;    // HELP_CONTEXT: the number
+    const char* page;
+} HELPTOPIC_DATA;
+
+// Makes a help file the program names known to WinHelpA: its name without a
+// folder ("kolmset32.hlp"), the page of its contents and its topics. Part of
+// a program's resources, registered at start-up; registering a file again
+// replaces its topics.
+void RegisterHelpFile(const char* fileName, const char* contentsPage, const HELPTOPIC_DATA* topics, int count);
+
 #define CreateDialogA(inst, name, parent, proc) CreateDialogParamA(inst, name, parent, proc, 0)
 #define DialogBoxA(inst, name, parent, proc) DialogBoxParamA(inst, name, parent, proc, 0)
 

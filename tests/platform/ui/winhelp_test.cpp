@@ -30,8 +30,25 @@ private:
     std::optional<std::string> m_old;
 };
 
+// Help files as programs hand them over with their resources.
+void register_test_help_files()
+{
+    static const HELPTOPIC_DATA setup_topics[] = {
+        { HELP_KEY, "Contents", 0, "index.html" },
+        { HELP_KEY, "Service Selection Dialog", 0, "services.html#service-selection" },
+    };
+    RegisterHelpFile("kolmset32.hlp", "index.html", setup_topics, 2);
+    static const HELPTOPIC_DATA install_topics[] = {
+        { HELP_CONTEXT, nullptr, 1000, "install.html#manual" },
+        { HELP_CONTEXT, nullptr, 1037, "install.html#done" },
+    };
+    RegisterHelpFile("C:\\WINDOWS\\kolmdoc.hlp", "index.html", install_topics, 2);
+}
+
 class WinHelp : public RootedTest {
 protected:
+    void SetUp() override { register_test_help_files(); }
+
     // No desktop unless a test gives one.
     ScopedEnv display { "DISPLAY", nullptr };
     ScopedEnv wayland { "WAYLAND_DISPLAY", nullptr };
