@@ -272,6 +272,7 @@ int DesktopRenderer::message_box(const MessageBoxRequest& request)
     // As a modal loop would, the wait keeps answering messages that other
     // threads and processes send to this thread's windows.
     auto queue = current_queue();
+    modal_loop_started();
     while (!answered()) {
         if (wait_serving(*queue, waker.fd(), answered) == WaitEnd::Failed)
             break;
