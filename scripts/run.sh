@@ -16,7 +16,7 @@
 # KOLM_DEMO_SERVICE=tcp sets it back to the TCP echo.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-"$here/scripts/build.sh" kolm32 kolmreg kolmwin devsim
+"$here/scripts/build.sh" kolm32 kolmset32 kolmreg kolmwin devsim
 bin="${KOLM_BUILD_DIR:-$here/build}/bin"
 export KOLM_ROOT="${KOLM_ROOT:-$HOME/.local/share/tarvizone}"
 far_port="${KOLM_DEMO_PORT:-10001}"
@@ -76,6 +76,8 @@ Try it from another terminal:
   picocom -b 9600 $link
   /usr/bin/python3 -c "import serial; s=serial.Serial('$link', timeout=2); s.write(b'hello'); print(s.read(5))"
 Notices of the runtime are in $KOLM_ROOT/run/screen.log. Ctrl-C to stop.
+The setup utility shows the runtime's state and edits the service list:
+  KOLM_ROOT=$KOLM_ROOT $bin/kolmset32
 MSG
 else
   echo "kolm32 did not publish $link; see the messages above." >&2

@@ -19,8 +19,8 @@ const DLGITEM_DATA kMainItems[] = {
     { "BUTTON", "Save", kButton, 224, 30, 56, 14, IDC_MAIN_SAVE, 0 },
     { "BUTTON", "Help", kButton, 224, 50, 56, 14, IDHELP, 0 },
     { "BUTTON", "Done", kButton, 224, 104, 56, 14, IDC_MAIN_DONE, 0 },
-    { "STATIC", "Redirector status:", kLabel, 6, 130, 66, 10, -1, 0 },
-    { "EDIT", "", ES_LEFT | ES_READONLY | WS_BORDER | kChild, 74, 128, 206, 12, IDC_MAIN_STATUS, 0 },
+    { "STATIC", "Redirector status:", kLabel, 6, 130, 80, 10, -1, 0 },
+    { "EDIT", "", ES_LEFT | ES_READONLY | WS_BORDER | kChild, 88, 128, 192, 12, IDC_MAIN_STATUS, 0 },
 };
 
 const DLGITEM_DATA kServiceItems[] = {

@@ -388,7 +388,9 @@ std::string DesktopRenderer::picture_of(DWORD top)
 {
     auto info = local_window_info(top);
     auto rect = window_screen_rect(top);
-    if (!info || !rect || info->parent || (info->style & WS_CHILD) || !(info->style & WS_VISIBLE))
+    // NOTE: the info's parent of a pop-up is its owner (as GetParent
+    // answers); an owned dialog is a top-level window all the same.
+    if (!info || !rect || (info->style & WS_CHILD) || !(info->style & WS_VISIBLE))
         return {};
     const RECT in = frame_insets(info->style, info->ex_style);
     DWORD focus;
