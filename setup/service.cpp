@@ -73,7 +73,9 @@ int make_ip_service_name(const char* host, unsigned number, char* name)
 
 void save_service_list(HWND lb)
 {
-    if (size_service_store != 0) {
+    // NOTE: the block of a poll that found nothing is freed too, so that
+    // polling again and again does not leave one block behind each time.
+    if (hservice_store) {
         GlobalFree(hservice_store);
         hservice_store = nullptr;
     }
