@@ -148,6 +148,31 @@ void help(HWND hDlg)
     WinHelpA(hDlg, HELP_FILE, HELP_KEY, reinterpret_cast<ULONG_PTR>("Service Selection Dialog"));
 }
 
+// What the IP and IPX Service dialogs do alike: Cancel, Help, WM_DESTROY.
+// True when the message was one of those, with the procedure's result.
+bool new_service_common(HWND hDlg, WORD message, WORD id, INT_PTR& result)
+{
+    if (message == WM_DESTROY) {
+        EndDialog(hDlg, 0);
+        result = TRUE;
+        return true;
+    }
+    if (message != WM_COMMAND)
+        return false;
+    if (id == IDCANCEL) {
+        dialog_changes_made = 0;
+        EndDialog(hDlg, IDCANCEL);
+        result = TRUE;
+        return true;
+    }
+    if (id == IDHELP) {
+        help(hDlg);
+        result = FALSE;
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int isListFull(HWND hDlg)
@@ -238,26 +263,18 @@ int Add_New_Service(HWND hDlg)
 
 INT_PTR CALLBACK IPDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM)
 {
+    INT_PTR result;
+    if (new_service_common(hDlg, static_cast<WORD>(message), LOWORD(wParam), result))
+        return result;
     switch (static_cast<WORD>(message)) {
     case WM_INITDIALOG:
         return TRUE;
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
+        if (LOWORD(wParam) == IDOK) {
             EndDialog(hDlg, IDOK);
             return Add_New_Service(hDlg);
-        case IDCANCEL:
-            dialog_changes_made = 0;
-            EndDialog(hDlg, IDCANCEL);
-            return TRUE;
-        case IDHELP:
-            help(hDlg);
-            return FALSE;
         }
         return FALSE;
-    case WM_DESTROY:
-        EndDialog(hDlg, 0);
-        return TRUE;
     }
     return FALSE;
 }
@@ -284,6 +301,9 @@ int addIPXService(HWND hDlg, int listbox)
 
 INT_PTR CALLBACK IPXDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    INT_PTR result;
+    if (new_service_common(hDlg, static_cast<WORD>(message), LOWORD(wParam), result))
+        return result;
     switch (static_cast<WORD>(message)) {
     case WM_INITDIALOG:
         restore_service_list(hDlg, IDC_IPX_LIST);
@@ -293,13 +313,6 @@ INT_PTR CALLBACK IPXDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
         case IDOK:
             EndDialog(hDlg, IDOK);
             return addIPXService(hDlg, IDC_IPX_LIST);
-        case IDCANCEL:
-            dialog_changes_made = 0;
-            EndDialog(hDlg, IDCANCEL);
-            return TRUE;
-        case IDHELP:
-            help(hDlg);
-            return FALSE;
         case IDC_IPX_POLL: {
             HWND button = reinterpret_cast<HWND>(lParam);
             SetWindowTextA(button, "Polling...");
@@ -309,9 +322,6 @@ INT_PTR CALLBACK IPXDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
         }
         }
         return FALSE;
-    case WM_DESTROY:
-        EndDialog(hDlg, 0);
-        return TRUE;
     }
     return FALSE;
 }

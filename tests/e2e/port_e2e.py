@@ -11,7 +11,6 @@ case and a closing "N passed, M failed" line.
 import os
 import random
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -22,7 +21,7 @@ import time
 
 import serial
 
-from pty_echo_e2e import BOUND, Lines, echo_through
+from pty_echo_e2e import BOUND, Lines, echo_through, end_children
 
 
 def machine(services):
@@ -86,14 +85,7 @@ class Rig:
         return False
 
     def close(self):
-        for c in reversed(self.children):
-            if c.poll() is None:
-                c.send_signal(signal.SIGTERM)
-                try:
-                    c.wait(5)
-                except subprocess.TimeoutExpired:
-                    c.kill()
-                    c.wait()
+        end_children(self.children)
         shutil.rmtree(self.root, ignore_errors=True)
 
 

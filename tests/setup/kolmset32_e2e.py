@@ -18,7 +18,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from pty_echo_e2e import BOUND, Lines  # noqa: E402
+from pty_echo_e2e import BOUND, Lines, end_children  # noqa: E402
 
 CONFIG = r"HKLM\SOFTWARE\Tarvizone\Redirector\1.0"
 MAIN = "Tarvizone Redirector Setup"
@@ -204,14 +204,7 @@ class Rig:
             return None
 
     def close(self):
-        for c in reversed(self.children):
-            if c.poll() is None:
-                c.send_signal(signal.SIGTERM)
-                try:
-                    c.wait(5)
-                except subprocess.TimeoutExpired:
-                    c.kill()
-                    c.wait()
+        end_children(self.children)
         shutil.rmtree(self.root, ignore_errors=True)
 
 
