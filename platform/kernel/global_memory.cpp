@@ -23,6 +23,16 @@ public:
     unsigned locks = 0;      // guarded by lock
 };
 
+// The block behind a handle; null, with ERROR_INVALID_HANDLE, for a handle
+// that is no block.
+std::shared_ptr<GlobalBlock> block_of(HGLOBAL h)
+{
+    auto block = handle_object<GlobalBlock>(h);
+    if (!block)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return block;
+}
+
 } // namespace
 
 } // namespace kolm::platform
@@ -54,11 +64,9 @@ HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
 
 LPVOID GlobalLock(HGLOBAL hMem)
 {
-    auto block = handle_object<GlobalBlock>(hMem);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    auto block = block_of(hMem);
+    if (!block)
         return nullptr;
-    }
     std::lock_guard hold(block->lock);
     ++block->locks;
     // A block of no bytes still has an address to hand out.
@@ -67,11 +75,9 @@ LPVOID GlobalLock(HGLOBAL hMem)
 
 BOOL GlobalUnlock(HGLOBAL hMem)
 {
-    auto block = handle_object<GlobalBlock>(hMem);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    auto block = block_of(hMem);
+    if (!block)
         return FALSE;
-    }
     std::lock_guard hold(block->lock);
     if (block->locks == 0) {
         SetLastError(ERROR_NOT_LOCKED);
@@ -86,17 +92,15 @@ BOOL GlobalUnlock(HGLOBAL hMem)
 
 SIZE_T GlobalSize(HGLOBAL hMem)
 {
-    auto block = handle_object<GlobalBlock>(hMem);
-    if (!block) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    auto block = block_of(hMem);
+    if (!block)
         return 0;
-    }
     return block->bytes.size();
 }
 
 HGLOBAL GlobalFree(HGLOBAL hMem)
 {
-    if (!handle_object<GlobalBlock>(hMem) || !close_handle(hMem)) {
+    if (!block_of(hMem) || !close_handle(hMem)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return hMem;
     }
