@@ -125,6 +125,9 @@ bool make_folders(const std::string& dest, std::vector<LogEntry>& made)
         std::error_code ec;
         if (fs::is_directory(local, ec))
             continue;
+        // The drive's own folder is made unrecorded when a new machine has
+        // none yet.
+        fs::create_directories(local.parent_path(), ec);
         if (!fs::create_directory(local, ec) || ec) {
             std::fprintf(stderr, "second: cannot make %s: %s\n", local.c_str(), ec.message().c_str());
             return false;
