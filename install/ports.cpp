@@ -128,17 +128,15 @@ LONG writeValues(HWND hWnd, HKEY hKey, const ValueRow* rows, int count)
     return ERROR_SUCCESS;
 }
 
-// Creates the next numbered subkey of `parent` (named in `name`). 0 with
-// hSub set when it was created new; the failing status after an error box;
-// ERROR_ALREADY_EXISTS after the "not created new" box.
-LONG createNumbered(HWND hWnd, HKEY parent, const char* parentPath, char* name, size_t size, HKEY* hSub)
+// Creates the subkey `name` of `parent` (at `parentPath`, for the
+// messages). 0 with hSub set when it was created new; the failing status
+// after an error box; ERROR_ALREADY_EXISTS after the "not created new" box.
+LONG createSubkey(HWND hWnd, HKEY parent, const char* parentPath, const char* name, HKEY* hSub)
 {
     *hSub = nullptr;
-    LONG st = nextSubkey(parent, name, size);
     DWORD disposition = 0;
-    if (st == ERROR_SUCCESS)
-        st = RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, hSub,
-                             &disposition);
+    const LONG st = RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, hSub,
+                                    &disposition);
     if (st != ERROR_SUCCESS) {
         ErrMsg(hWnd, "Couldn't create subkey %s at %s", name, parentPath);
         return st;
@@ -150,6 +148,18 @@ LONG createNumbered(HWND hWnd, HKEY parent, const char* parentPath, char* name, 
         return ERROR_ALREADY_EXISTS;
     }
     return ERROR_SUCCESS;
+}
+
+// Creates the next numbered subkey of `parent`, named in `name`, as
+// createSubkey does.
+LONG createNumbered(HWND hWnd, HKEY parent, const char* parentPath, char* name, size_t size, HKEY* hSub)
+{
+    *hSub = nullptr;
+    if (const LONG st = nextSubkey(parent, name, size); st != ERROR_SUCCESS) {
+        ErrMsg(hWnd, "Couldn't create subkey %s at %s", name, parentPath);
+        return st;
+    }
+    return createSubkey(hWnd, parent, parentPath, name, hSub);
 }
 
 // Opens Enum\Root\Ports, making it when Enum\Root has none yet. 0 with
@@ -170,20 +180,9 @@ LONG openPorts(HWND hWnd, HKEY* hPorts)
         ErrMsg(hWnd, "Couldn't open %s", abovePath);
         return st;
     }
-    DWORD disposition = 0;
-    st = RegCreateKeyExA(hAbove, "Ports", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, hPorts,
-                         &disposition);
+    st = createSubkey(hWnd, hAbove, abovePath, "Ports", hPorts);
     RegCloseKey(hAbove);
-    if (st != ERROR_SUCCESS) {
-        ErrMsg(hWnd, "Couldn't create subkey Ports at %s", abovePath);
-        return st;
-    }
-    if (disposition != REG_CREATED_NEW_KEY) {
-        ErrMsg(hWnd, "Subkey Ports at %s not created new", abovePath);
-        RegCloseKey(*hPorts);
-        return ERROR_ALREADY_EXISTS;
-    }
-    return ERROR_SUCCESS;
+    return st;
 }
 
 } // namespace
@@ -322,19 +321,10 @@ int doPort(HWND hWnd, const char* portSlot, const resInfo* res)
     }
 
     HKEY hLog;
-    DWORD disposition = 0;
-    st = RegCreateKeyExA(hEntry, "LogConfig", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &hLog,
-                         &disposition);
+    st = createSubkey(hWnd, hEntry, portPath, "LogConfig", &hLog);
     RegCloseKey(hEntry);
-    if (st != ERROR_SUCCESS) {
-        ErrMsg(hWnd, "Couldn't create subkey LogConfig at %s", portPath);
-        return st;
-    }
-    if (disposition != REG_CREATED_NEW_KEY) {
-        ErrMsg(hWnd, "Subkey LogConfig at %s not created new", portPath);
-        RegCloseKey(hLog);
-        return 0;
-    }
+    if (st != ERROR_SUCCESS)
+        return st == ERROR_ALREADY_EXISTS ? 0 : st;
     const ValueRow logRows[] = {
         {"0", REG_BINARY, logConfig0, sizeof logConfig0, "Can't set LogConfig 0 value"},
         {"1", REG_BINARY, logConfig1, sizeof logConfig1, "Can't set LogConfig 1 value"},

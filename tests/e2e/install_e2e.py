@@ -18,7 +18,7 @@ import time
 
 import serial
 
-from port_e2e import devsim, stop
+from port_e2e import devsim, run_cases, stop
 from pty_echo_e2e import BOUND, Lines
 
 PRODUCT = r"C:\Program Files\Tarvizone\Redirector"
@@ -136,21 +136,5 @@ def case_install_serve_and_remove(bin_dir):
 CASES = [case_install_serve_and_remove]
 
 
-def main():
-    bin_dir = sys.argv[1]
-    passed = failed = 0
-    for case in CASES:
-        t = time.monotonic()
-        try:
-            case(bin_dir)
-            passed += 1
-            print(f"ok   {case.__name__} ({time.monotonic() - t:.1f} s)", flush=True)
-        except Exception as e:
-            failed += 1
-            print(f"FAIL {case.__name__}: {e!r}", flush=True)
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_cases(CASES, sys.argv[1]))
