@@ -144,7 +144,9 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
-// Names match without regard to case, as on Windows.
+// Names match without regard to case, as on Windows. WINDIR is always
+// there, as on Windows: C:\WINDOWS (whose folder is made on first use) when
+// the environment has none.
 DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 // Written to standard error only when KOLM_DEBUG is set (and not "0").
 void OutputDebugStringA(LPCSTR lpOutputString);
