@@ -10,6 +10,9 @@ packages=(
   python3
   python3-serial picocom socat ser2net
   libfltk1.3-dev xvfb xauth x11-apps x11-utils xdotool imagemagick
+  # The Debian packages (dpkg-shlibdeps, file for CPack), the manual pages'
+  # checks and the user unit's (systemd-analyze).
+  dpkg-dev file groff-base man-db systemd
 )
 
 missing=()

@@ -2,10 +2,15 @@
 // WinMain.
 #include "win32/winmain.h"
 
+#include "internal/program_help.h"
 #include "kolmset32.h"
+
+extern const kolm::ProgramHelp kolmset32_help;
 
 int main(int argc, char** argv)
 {
+    if (const auto answered = kolm::linux_entry_options(argc, argv, kolmset32_help))
+        return *answered;
     RegisterKmSetupResources();
     return kolm_run_winmain(argc, argv, WinMain);
 }

@@ -10,8 +10,10 @@
 #include <mutex>
 #include <strings.h>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include "portdrv/port_driver.h"
@@ -145,6 +147,31 @@ struct LoaderAccess {
     }
 };
 
+std::optional<gid_t> port_group(const char* value, std::string* why)
+{
+    if (!value || !*value)
+        return ::getgid();
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long number = std::strtoul(value, &end, 10);
+    if (std::isdigit(static_cast<unsigned char>(*value)) && *end == '\0') {
+        if (errno == 0 && number < static_cast<gid_t>(-1))
+            return static_cast<gid_t>(number);
+        *why = std::string("no group number ") + value;
+        return std::nullopt;
+    }
+    group entry {};
+    group* found = nullptr;
+    std::vector<char> buf(4096);
+    int rc;
+    while ((rc = ::getgrnam_r(value, &entry, buf.data(), buf.size(), &found)) == ERANGE && buf.size() < (1u << 20))
+        buf.resize(buf.size() * 2);
+    if (rc == 0 && found)
+        return found->gr_gid;
+    *why = std::string("no group named ") + value;
+    return std::nullopt;
+}
+
 std::optional<RegisteredPort> find_redirected_port(std::string* why)
 {
     HKEY ports;
@@ -230,6 +257,13 @@ std::unique_ptr<LoadedPorts> load_port_drivers(const LoaderSettings& settings)
 
     PtyPortOptions options;
     options.port_name = found->name;
+    const auto group = port_group(std::getenv("KOLM_PORT_GROUP"), &why);
+    if (!group) {
+        std::fprintf(stderr, "kolm32: %s: cannot make the port: KOLM_PORT_GROUP: %s\n", found->name.c_str(),
+                     why.c_str());
+        return nullptr;
+    }
+    options.group = *group;
     if (const char* link = std::getenv("KOLM_PORT_LINK"); link && *link)
         options.extra_link = link;
     const char* commands = std::getenv("KOLM_DRIVER_COMMANDS");

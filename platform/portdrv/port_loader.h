@@ -20,6 +20,10 @@
 //                                made anew and removed at exit. An existing
 //                                file that is not a symbolic link is left
 //                                alone.
+//   KOLM_PORT_GROUP=GROUP        the pseudo-terminal's group (a name or a
+//                                number; default the user's primary group),
+//                                mode 0660: e.g. dialout, so that the users
+//                                who may use serial ports may use this one.
 //
 // The links are removed when the process ends normally, on exit(), and on
 // SIGINT or SIGTERM, which also ask the runtime to end as the installer
@@ -29,6 +33,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace kolm::platform::portdrv {
 
@@ -41,6 +46,10 @@ struct RegisteredPort {
     std::string name;      // "PORTNAME", e.g. COM3
     std::string device_key; // subkey of Enum\Root\Ports, e.g. 0001
 };
+
+// The group KOLM_PORT_GROUP names (`value`: its text, or null when it is
+// not set), or nothing with the reason in `why`.
+std::optional<gid_t> port_group(const char* value, std::string* why);
 
 // The port whose driver is ours, or nothing (with the reason in `why` when
 // given).

@@ -39,7 +39,7 @@ bool set_termios(int master, const termios& t)
 
 } // namespace
 
-SysResult<std::unique_ptr<PtyDevice>> PtyDevice::create()
+SysResult<std::unique_ptr<PtyDevice>> PtyDevice::create(gid_t group)
 {
     const int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m < 0)
@@ -56,8 +56,11 @@ SysResult<std::unique_ptr<PtyDevice>> PtyDevice::create()
     char name[128];
     if (::ptsname_r(m, name, sizeof name) != 0)
         return fail("ptsname");
-    // NOTE: devpts usually creates the slave for its owner alone; the
-    // owner's group (a dialout-like group of users) may open it too.
+    // NOTE: devpts gives a new slave the group of its mount options (often
+    // tty, which setgid programs such as write(1) run as) or the opener's;
+    // the group is set before the mode opens the port to it.
+    if (::chown(name, static_cast<uid_t>(-1), group) != 0)
+        return fail("chown slave");
     if (::chmod(name, 0660) != 0)
         return fail("chmod slave");
 

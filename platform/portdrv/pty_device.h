@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include <sys/types.h>
 #include <termios.h>
 
 namespace kolm::platform::portdrv {
@@ -36,8 +37,9 @@ class PtyDevice {
 public:
     // A new pair: master non-blocking and close-on-exec, packet mode on,
     // the slave raw with EXTPROC (so every termios change the application
-    // makes is reported), its mode 0660 so the owner's group may use it.
-    static SysResult<std::unique_ptr<PtyDevice>> create();
+    // makes is reported), owned by `group` with mode 0660 so that group's
+    // members may use it.
+    static SysResult<std::unique_ptr<PtyDevice>> create(gid_t group);
     ~PtyDevice();
     PtyDevice(const PtyDevice&) = delete;
     PtyDevice& operator=(const PtyDevice&) = delete;

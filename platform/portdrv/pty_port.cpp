@@ -24,7 +24,7 @@ SysResult<std::shared_ptr<PtyPort>> PtyPort::create(PtyPortOptions options)
 {
     if (options.output_capacity < 2)
         options.output_capacity = 2;
-    auto pty = PtyDevice::create();
+    auto pty = PtyDevice::create(options.group);
     if (!pty)
         return pty.error();
     std::shared_ptr<PtyPort> port(new PtyPort(std::move(options), std::move(pty.value())));

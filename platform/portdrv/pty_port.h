@@ -50,6 +50,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "portdrv/port_driver.h"
 #include "portdrv/pty_device.h"
 
@@ -58,6 +60,7 @@ namespace kolm::platform::portdrv {
 struct PtyPortOptions {
     std::string port_name;                 // "COM3": published as dev/COM3 in the machine root
     std::filesystem::path extra_link;       // also published here when not empty
+    gid_t group = ::getgid();               // owning group of the pseudo-terminal (mode 0660)
     CommandPath path = CommandPath::Event;  // Disc is acknowledged (SUBF_DISC_DONE) only on the event path
     size_t output_capacity = 32 * 1024;     // bytes of application output held for the runtime
     // How long a last close waits for the runtime to take what the

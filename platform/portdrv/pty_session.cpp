@@ -209,7 +209,7 @@ void PtyPort::hang_up()
 {
     trace("session %u hung up", m_session_id);
     const bool announced = m_session && !m_prep_deferred;
-    auto fresh = PtyDevice::create();
+    auto fresh = PtyDevice::create(m_opt.group);
     int wd = -1;
     if (!fresh || !watch(*fresh.value(), wd)) {
         std::fprintf(stderr, "kolm32: %s: cannot make the port anew: %s\n", m_opt.port_name.c_str(),

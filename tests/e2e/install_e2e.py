@@ -22,6 +22,7 @@ from port_e2e import devsim, run_cases, stop
 from pty_echo_e2e import BOUND, Lines
 
 PRODUCT = r"C:\Program Files\Tarvizone\Redirector"
+HELP_PAGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "help")
 
 
 class Machine:
@@ -52,18 +53,6 @@ class Machine:
         r = self.run([os.path.join(self.bin_dir, "kolmreg"), *args])
         return r.returncode, r.stdout
 
-    def wait_file(self, path, text):
-        end = time.monotonic() + BOUND
-        while time.monotonic() < end:
-            try:
-                with open(path, newline="") as f:
-                    if text in f.read():
-                        return True
-            except FileNotFoundError:
-                pass
-            time.sleep(0.05)
-        return False
-
     def close(self):
         for c in self.children:
             if c.poll() is None:
@@ -72,21 +61,38 @@ class Machine:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+def wait_file(path, text):
+    """Whether the file comes to hold text within the bound (the setup
+    program runs on after the installer and says nothing else)."""
+    end = time.monotonic() + BOUND
+    while time.monotonic() < end:
+        try:
+            with open(path, newline="") as f:
+                if text in f.read():
+                    return True
+        except FileNotFoundError:
+            pass
+        time.sleep(0.05)
+    return False
+
+
 def check(cond, what):
     if not cond:
         raise AssertionError(what)
 
 
-def case_install_serve_and_remove(bin_dir):
+def case_install_serve_and_remove(bin_dir, product_dir=None, help_pages=HELP_PAGES):
+    """product_dir: where the installer is, when not beside the tools;
+    help_pages: the pages the setup program is to copy."""
     m = Machine(bin_dir)
     far, n = devsim(bin_dir)
     try:
         script = m.path("inst.txt")
         with open(script, "w") as f:
             f.write(f"path={PRODUCT}\nsv1=ip:localhost:{n}\nsv2=ipx:demo\n")
-        r = m.run([os.path.join(bin_dir, "install"), script])
+        r = m.run([os.path.join(product_dir or bin_dir, "install"), script])
         check(r.returncode == 0, f"install exited {r.returncode}: {r.stderr}")
-        check(m.wait_file(m.path("drive_c", "WINDOWS", "kolmvx.log"), "ResultCode=0\r\n"),
+        check(wait_file(m.path("drive_c", "WINDOWS", "kolmvx.log"), "ResultCode=0\r\n"),
               "the setup program did not report success")
 
         # The port entry with the bytes the device registry needs: COM3 at
@@ -102,6 +108,16 @@ def case_install_serve_and_remove(bin_dir):
             check(line in exported, f"{line} not in\n{exported}")
         _, config = m.kolmreg("query", r"HKLM\SOFTWARE\Tarvizone\Redirector\1.0")
         check(f"IP:localhost:{n}" in config and "IPX:00000000:00-00-00-00-00-01:DEMO" in config, config)
+
+        # What the setup program copied: the programs beside the installer
+        # and the help pages.
+        installed = m.path("drive_c", "Program Files", "Tarvizone", "Redirector")
+        for name in ("kolm32", "kolmset32", "remove"):
+            with open(os.path.join(product_dir or bin_dir, name), "rb") as a, \
+                    open(os.path.join(installed, name), "rb") as b:
+                check(a.read() == b.read(), f"the installed {name} is not the one beside the installer")
+        pages = sorted(os.listdir(help_pages))
+        check(sorted(os.listdir(os.path.join(installed, "help"))) == pages, "the help pages were not all copied")
 
         # The installed runtime, from where the setup program put it.
         kolm32 = subprocess.Popen([m.path("drive_c", "Program Files", "Tarvizone", "Redirector", "kolm32")],

@@ -14,14 +14,17 @@
 
 int main(int argc, char** argv)
 {
+    if (const auto answered = kolm::answer_help_or_version(argc, argv, devsim::help))
+        return *answered;
     std::string error;
     auto options = devsim::parse_options(argc, argv, &error);
     if (!options) {
-        std::fprintf(stderr, "devsim: %s\n%s", error.c_str(), devsim::kUsage);
+        std::fprintf(stderr, "devsim: %s\n", error.c_str());
+        kolm::print_usage(devsim::help);
         return 2;
     }
     if (options->help) {
-        std::fputs(devsim::kUsage, stdout);
+        kolm::print_help(devsim::help);
         return 0;
     }
 

@@ -6,9 +6,10 @@
 
 namespace devsim {
 
-const char* const kUsage =
-    "usage: devsim [--tcp PORT[,MODE]]... [--sap NAME[,SOCKET]]... [options]\n"
-    "\n"
+const kolm::ProgramHelp help = {
+    "devsim",
+    "devsim [--tcp PORT[,MODE]]... [--sap NAME[,SOCKET]]... [options]\n"
+    "       devsim --help | --version",
     "A serial device server for tests and demonstrations: TCP channels and an\n"
     "IPX SAP responder on the segment of KOLM_IPX_IF, KOLM_IPX_GROUP and\n"
     "KOLM_IPX_NET. Prints one line per listener, then \"ready\", and runs\n"
@@ -38,9 +39,22 @@ const char* const kUsage =
     "                       packets the SPX station sends and receives\n"
     "  --seed N             seed of those faults (default 1)\n"
     "  --help               this text\n"
+    "  --version            the version\n"
     "\n"
     "Answers general queries (0x0001) for type 0x052C or 0xFFFF, and nearest\n"
-    "queries (0x0003) with the first entry, at socket 0x0452.\n";
+    "queries (0x0003) with the first entry, at socket 0x0452.\n"
+    "\n"
+    "Environment:\n"
+    "  KOLM_IPX_IF, KOLM_IPX_GROUP, KOLM_IPX_NET\n"
+    "                       the IPX segment's interface, multicast group and\n"
+    "                       network number (as for kolm32)\n"
+    "  KOLM_SPX_*           SPX timers and window of the SPX channels\n"
+    "\n"
+    "Files: none; devsim keeps nothing and needs no machine root.\n"
+    "\n"
+    "Exit status: 0 after SIGINT or SIGTERM, 1 when a channel cannot start, 2\n"
+    "for a mistake on the command line.\n",
+};
 
 namespace {
 

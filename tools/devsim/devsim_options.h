@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "internal/program_help.h"
+
 namespace devsim {
 
 enum class TcpMode { echo, discard, refuse, close_after };
@@ -48,6 +50,6 @@ bool parse_mode(const std::string& mode, TcpChannel* c);
 // Parses argv; on a mistake returns nothing and says why in *error.
 std::optional<Options> parse_options(int argc, char** argv, std::string* error);
 
-extern const char* const kUsage;
+extern const kolm::ProgramHelp help;
 
 } // namespace devsim

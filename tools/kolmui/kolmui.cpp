@@ -5,6 +5,8 @@
 // without it.
 #include "kolmui_windows.h"
 
+#include "internal/program_help.h"
+
 #include <FL/Fl.H>
 #include <FL/x.H>
 
@@ -224,11 +226,28 @@ std::string without_mnemonics(const std::string& text)
     return out;
 }
 
+const kolm::ProgramHelp help = {
+    "kolmui",
+    "kolmui [--help | --version]",
+    "The desktop renderer of the Tarvizone Redirector's programs. A program\n"
+    "that shows windows on a desktop starts it from its own folder with a\n"
+    "stream on descriptor 3; kolmui draws the windows the stream describes and\n"
+    "sends back what the user does. It is not meant to be started by hand.\n"
+    "\n"
+    "Environment:\n"
+    "  DISPLAY  the X display\n"
+    "\n"
+    "Exit status: 0 when the program's stream ends; it ends at once when the X\n"
+    "display goes.\n",
+};
+
 } // namespace kolmui
 
-int main()
+int main(int argc, char** argv)
 {
     using namespace kolmui;
+    if (const auto answered = kolm::linux_entry_options(argc, argv, help))
+        return *answered;
     // Sizes as the dialogs were designed: 8-point type at 96 dpi, and the
     // grey of dialog faces.
     FL_NORMAL_SIZE = 11;

@@ -25,18 +25,8 @@ using Args = std::vector<std::string>;
 
 int usage()
 {
-    std::fputs("usage: kolmwin find CLASS TITLE\n"
-               "       kolmwin send HWND MSG [WPARAM [LPARAM | --text STRING]]\n"
-               "       kolmwin post HWND MSG [WPARAM [LPARAM]]\n"
-               "       kolmwin gettext HWND [ID]\n"
-               "       kolmwin controls HWND\n"
-               "       kolmwin items HWND ID\n"
-               "       kolmwin settext HWND ID TEXT\n"
-               "       kolmwin click HWND ID\n"
-               "       kolmwin select HWND ID INDEX [--shift] [--ctrl] [--double]\n"
-               "CLASS or TITLE \"-\" or \"\" matches any; numbers are decimal or 0x hex;\n"
-               "MSG is a number or a name such as WM_CLOSE or WM_USER+151.\n",
-               stderr);
+    kolm::print_usage(kolmwin::help);
+    std::fputs("(kolmwin --help tells more)\n", stderr);
     return 1;
 }
 
@@ -114,7 +104,8 @@ std::optional<MessageArgs> parse_message_args(const Args& args, std::string& err
 }
 
 // "--text STRING" is folded into one "--text=STRING" argument.
-Args fold_text_option(const Args& in, std::string& error)
+// Any other argument beginning with "--" is left in `unknown`.
+Args fold_text_option(const Args& in, std::string& error, std::string& unknown)
 {
     Args out;
     for (size_t i = 0; i < in.size(); ++i) {
@@ -124,6 +115,9 @@ Args fold_text_option(const Args& in, std::string& error)
                 return {};
             }
             out.push_back("--text=" + in[++i]);
+        } else if (in[i].rfind("--", 0) == 0) {
+            unknown = in[i];
+            return {};
         } else {
             out.push_back(in[i]);
         }
@@ -146,8 +140,10 @@ int cmd_find(const Args& args)
 
 int cmd_send(const Args& raw)
 {
-    std::string error;
-    Args args = fold_text_option(raw, error);
+    std::string error, unknown;
+    Args args = fold_text_option(raw, error, unknown);
+    if (!unknown.empty())
+        return kolmwin::unknown_option(unknown);
     if (!error.empty())
         return failure(error);
     auto m = parse_message_args(args, error);
@@ -168,8 +164,10 @@ int cmd_send(const Args& raw)
 
 int cmd_post(const Args& raw)
 {
-    std::string error;
-    Args args = fold_text_option(raw, error);
+    std::string error, unknown;
+    Args args = fold_text_option(raw, error, unknown);
+    if (!unknown.empty())
+        return kolmwin::unknown_option(unknown);
     if (!error.empty())
         return failure(error);
     auto m = parse_message_args(args, error);
@@ -227,9 +225,13 @@ constexpr Command commands[] = {
 
 int main(int argc, char** argv)
 {
+    if (const auto answered = kolm::answer_help_or_version(argc, argv, kolmwin::help))
+        return *answered;
     if (argc < 2)
         return usage();
     const std::string verb = argv[1];
+    if (verb.rfind("--", 0) == 0)
+        return kolmwin::unknown_option(verb);
     Args args(argv + 2, argv + argc);
     for (const auto& c : commands)
         if (verb == c.name)

@@ -6,6 +6,38 @@
 
 namespace kolmwin {
 
+const kolm::ProgramHelp help = {
+    "kolmwin",
+    "kolmwin find CLASS TITLE\n"
+    "       kolmwin send HWND MSG [WPARAM [LPARAM | --text STRING]]\n"
+    "       kolmwin post HWND MSG [WPARAM [LPARAM]]\n"
+    "       kolmwin gettext HWND [ID]\n"
+    "       kolmwin controls HWND\n"
+    "       kolmwin items HWND ID\n"
+    "       kolmwin settext HWND ID TEXT\n"
+    "       kolmwin click HWND ID\n"
+    "       kolmwin select HWND ID INDEX [--shift] [--ctrl] [--double]\n"
+    "       kolmwin --help | --version",
+    "Finds the windows of the programs running on a machine root and sends or\n"
+    "posts them messages; drives their dialogs by control id. CLASS or TITLE\n"
+    "\"-\" or \"\" matches any; numbers are decimal or 0x hex; MSG is a number or\n"
+    "a name such as WM_CLOSE or WM_USER+151. send prints the result in decimal.\n"
+    "\n"
+    "Environment:\n"
+    "  KOLM_ROOT  the machine root (default ~/.local/share/tarvizone)\n"
+    "\n"
+    "Files:\n"
+    "  $KOLM_ROOT/run/  the programs' window mailboxes\n"
+    "\n"
+    "Exit status: 0 on success, 1 on failure with the reason on standard error,\n"
+    "2 for an unknown option.\n",
+};
+
+int unknown_option(std::string_view option)
+{
+    return kolm::unknown_option(help, option);
+}
+
 namespace {
 
 constexpr std::array<std::pair<std::string_view, UINT>, 20> message_names { {

@@ -1,6 +1,7 @@
 // Command-line parsing for kolmwin, kept apart so it can be tested.
 #pragma once
 
+#include "internal/program_help.h"
 #include "win32.h"
 
 #include <cstdint>
@@ -18,5 +19,11 @@ std::optional<HWND> parse_hwnd(std::string_view s);
 std::optional<UINT> parse_message(std::string_view s);
 // "-" and "" stand for NULL (any class, any title).
 std::optional<std::string> optional_name(std::string_view s);
+
+// kolmwin's --help page.
+extern const kolm::ProgramHelp help;
+// An argument beginning with "--" that the verb does not take: says so
+// with the usage and gives the exit status, 2.
+int unknown_option(std::string_view option);
 
 } // namespace kolmwin

@@ -280,6 +280,8 @@ int cmd_select(const Args& raw)
             ctrl = true;
         else if (a == "--double")
             twice = true;
+        else if (a.rfind("--", 0) == 0)
+            return unknown_option(a);
         else
             args.push_back(a);
     }

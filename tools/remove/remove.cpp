@@ -17,6 +17,7 @@
 // reason on standard error when something could not be taken out.
 #include "product.h"
 
+#include "internal/program_help.h"
 #include "registry/registry_tree.h"
 #include "win32.h"
 
@@ -149,8 +150,30 @@ std::vector<RegEdit> registry_edits()
 
 } // namespace
 
-int main()
+const kolm::ProgramHelp k_help = {
+    "remove",
+    "remove [--help | --version]",
+    "The Tarvizone Redirector's uninstaller, named in the uninstall entry the\n"
+    "installer writes. It ends a running kolm32, deletes the files and folders\n"
+    "the setup program made (a folder that holds files of your own stays), and\n"
+    "takes the port, its driver entry, the configuration key and the uninstall\n"
+    "entry out of the registry. Other arguments are ignored, as on Windows.\n"
+    "\n"
+    "Environment:\n"
+    "  KOLM_ROOT  the machine root (default ~/.local/share/tarvizone)\n"
+    "\n"
+    "Files:\n"
+    "  $KOLM_ROOT/registry.db  the entries it takes out\n"
+    "  uninst.log              in the installed folder: what the setup program made\n"
+    "\n"
+    "Exit status: 0 when done or nothing was installed, 1 when something could\n"
+    "not be taken out, 2 for an unknown option.\n",
+};
+
+int main(int argc, char** argv)
 {
+    if (const auto answered = kolm::linux_entry_options(argc, argv, k_help))
+        return *answered;
     if (!stop_runtime())
         return fail("kolm32 is still running and did not end; close it and run remove again");
 

@@ -15,6 +15,7 @@
 #include "product.h"
 #include "response_file.h"
 
+#include "internal/program_help.h"
 #include "registry/registry_tree.h"
 #include "win32/registry.h"
 
@@ -33,6 +34,29 @@ using namespace kolm::second;
 struct Options {
     std::string response;
     std::string log;
+};
+
+const kolm::ProgramHelp k_help = {
+    "second",
+    "second -S -F1<response file> -F2<log file>\n"
+    "       second --help | --version",
+    "The Tarvizone Redirector's setup program, in its silent mode, as the\n"
+    "installer starts it: reads the destination folder and the services from\n"
+    "the response file, copies kolm32, kolmset32, remove, kolmui and the help\n"
+    "pages from its own folder into the destination (recording what it made in\n"
+    "the destination's uninst.log), stores the service list and writes its\n"
+    "result to the log file. Paths are Windows paths of the machine root or\n"
+    "Linux paths.\n"
+    "\n"
+    "Environment:\n"
+    "  KOLM_ROOT  the machine root (default ~/.local/share/tarvizone)\n"
+    "\n"
+    "Files:\n"
+    "  $KOLM_ROOT/registry.db  the service list\n"
+    "  help/ beside second     the help pages it copies\n"
+    "\n"
+    "Exit status: 0 when the installation was made, 1 when not (the log file's\n"
+    "ResultCode says why), 2 for a mistake on the command line.\n",
 };
 
 bool parse_options(int argc, char** argv, Options& o)
@@ -214,9 +238,11 @@ ResultCode run(const Options& o)
 
 int main(int argc, char** argv)
 {
+    if (const auto answered = kolm::linux_entry_options(argc, argv, k_help))
+        return *answered;
     Options o;
     if (!parse_options(argc, argv, o)) {
-        std::fputs("usage: second -S -F1<response file> -F2<log file>\n", stderr);
+        kolm::print_usage(k_help);
         return 2;
     }
     const ResultCode code = run(o);

@@ -1,10 +1,12 @@
 // The loader finds the redirected port the installer registered, and loads
 // nothing for a machine without one.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 
 #include "commands.h"
 #include "internal/machine_root.h"
@@ -138,6 +140,53 @@ TEST_F(PortLoader, MachineWithoutPortsLoadsNothing)
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(driver_reachable());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// KOLM_PORT_GROUP by name or number; unset or empty, the user's primary
+// group; a group the system does not have is refused.
+TEST(PortGroup, NamesNumbersAndTheDefault)
+{
+    using platform::portdrv::port_group;
+    const gid_t primary = ::getgid();
+    const group* own = ::getgrgid(primary);
+    ASSERT_NE(own, nullptr) << "the primary group has no name";
+    const std::string own_name = own->gr_name;
+    struct Row {
+        const char* value;
+        std::optional<gid_t> group;
+    };
+    const std::string number = std::to_string(primary);
+    const Row rows[] = {
+        {nullptr, primary},
+        {"", primary},
+        {own_name.c_str(), primary},
+        {number.c_str(), primary},
+        {"no-such-group-kolm", std::nullopt},
+        {"4294967295", std::nullopt},     // (gid_t)-1: "leave the group" to chown
+        {"99999999999999999999", std::nullopt},
+        {"12abc", std::nullopt},          // neither a number nor a group's name
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.value ? row.value : "(unset)");
+        std::string why;
+        const auto got = port_group(row.value, &why);
+        EXPECT_EQ(got, row.group);
+        EXPECT_EQ(why.empty(), row.group.has_value()) << why;
+    }
+}
+
+// A group that cannot be found leaves the port unpublished, with the
+// reason, rather than published with another group than asked for.
+TEST_F(PortLoader, AnUnknownPortGroupLoadsNothing)
+{
+    import(machine("Tarvizone", "COM5", "kolmvx.vxd"));
+    ::setenv("KOLM_PORT_GROUP", "no-such-group-kolm", 1);
+    auto loaded = load_port_drivers(quiet);
+    ::unsetenv("KOLM_PORT_GROUP");
+    EXPECT_EQ(loaded, nullptr);
+    struct stat st {};
+    EXPECT_NE(::lstat((platform::machine_root() / "dev" / "COM5").c_str(), &st), 0);
+    EXPECT_FALSE(driver_reachable());
 }
 
 // The loaded driver reaches the runtime: an open of the port raises Prep

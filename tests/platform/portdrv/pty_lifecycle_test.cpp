@@ -1,10 +1,12 @@
 // The port's life: hang-ups and the fresh port after them, the published
 // links, the slave's mode, and no growth over many sessions.
 #include <dirent.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -163,14 +165,53 @@ TEST(PtyPortLinks, AFileInTheWayOfTheExtraLinkIsKept)
     EXPECT_EQ(text, "keep me");
 }
 
-TEST(PtyPortLinks, SlaveIsOpenToTheOwnersGroup)
+// The groups this test may give a file: the primary one, the supplementary
+// ones and, for root, any group the system has (dialout, as a user would
+// ask for it). None is made for the test.
+std::vector<gid_t> usable_groups()
 {
-    PtyRig rig;
-    struct stat st {};
-    ASSERT_EQ(::stat(rig.link().c_str(), &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0660u);
-    EXPECT_EQ(st.st_uid, ::getuid());
+    std::vector<gid_t> groups{::getgid()};
+    const int n = ::getgroups(0, nullptr);
+    std::vector<gid_t> more(n > 0 ? static_cast<size_t>(n) : 0);
+    if (n > 0 && ::getgroups(n, more.data()) == n)
+        groups.insert(groups.end(), more.begin(), more.end());
+    if (::geteuid() == 0)
+        if (const group* dialout = ::getgrnam("dialout"))
+            groups.push_back(dialout->gr_gid);
+    std::sort(groups.begin(), groups.end());
+    groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+    return groups;
+}
+
+// The slave belongs to the group asked for with mode 0660, and so does the
+// fresh pty that replaces it after a hang-up.
+TEST(PtyPortLinks, SlaveIsOpenToTheChosenGroup)
+{
+    const auto groups = usable_groups();
+    if (groups.size() == 1)
+        std::printf("only the primary group %u can be tried here\n", static_cast<unsigned>(groups[0]));
+    for (const gid_t gid : groups) {
+        SCOPED_TRACE("group " + std::to_string(gid));
+        PtyPortOptions options;
+        options.group = gid;
+        PtyRig rig(options);
+        auto expect_port = [&](const char* which) {
+            struct stat st {};
+            ASSERT_EQ(::stat(rig.link().c_str(), &st), 0) << which;
+            EXPECT_TRUE(S_ISCHR(st.st_mode)) << which;
+            EXPECT_EQ(st.st_mode & 07777, 0660u) << which;
+            EXPECT_EQ(st.st_uid, ::getuid()) << which;
+            EXPECT_EQ(st.st_gid, gid) << which;
+        };
+        expect_port("first pty");
+        App app(rig.link());
+        ASSERT_TRUE(app.ok());
+        ASSERT_TRUE(rig.wait_command(CMD_PREP));
+        rig.subf(SUBF_NET_CLOSED);
+        ASSERT_TRUE(app.wait_hangup());
+        ASSERT_TRUE(rig.wait_for([&] { return rig.port().generation() == 2; }));
+        expect_port("pty after the hang-up");
+    }
 }
 
 TEST(PtyPortLifecycle, ManySessionsLeaveNoDescriptorsOrThreads)
