@@ -157,7 +157,8 @@ std::optional<gid_t> port_group(const char* value, std::string* why)
     if (std::isdigit(static_cast<unsigned char>(*value)) && *end == '\0') {
         if (errno == 0 && number < static_cast<gid_t>(-1))
             return static_cast<gid_t>(number);
-        *why = std::string("no group number ") + value;
+        if (why)
+            *why = std::string("no group number ") + value;
         return std::nullopt;
     }
     group entry {};
@@ -168,7 +169,8 @@ std::optional<gid_t> port_group(const char* value, std::string* why)
         buf.resize(buf.size() * 2);
     if (rc == 0 && found)
         return found->gr_gid;
-    *why = std::string("no group named ") + value;
+    if (why)
+        *why = std::string("no group named ") + value;
     return std::nullopt;
 }
 
