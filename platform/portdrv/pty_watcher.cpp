@@ -61,6 +61,11 @@ void PtyPort::run()
         if (m_closing && closing_drained())
             finish_close();
         on_deadlines();
+        // NOTE: the end of the reopen grace may have found a newcomer on
+        // the slave; then nothing of the closing session is left to drain,
+        // and nothing else would wake this loop before the drain time ends.
+        if (m_closing && closing_drained())
+            finish_close();
         // Opens and closes read while looking for a newcomer are handled
         // now: inotify will not report them again.
         if (!m_unhandled.empty())
