@@ -32,11 +32,11 @@ SysResult<std::shared_ptr<PtyPort>> PtyPort::create(PtyPortOptions options)
         return SysError{"watch descriptors", errno};
     if (!port->watch(*port->m_pty, port->m_wd))
         return SysError{"inotify_add_watch " + port->m_pty->slave_path(), errno};
-    auto linked = publish_link(port->m_link, port->m_pty->slave_path());
+    auto linked = publish_link(port->m_link, port->m_pty->published_path());
     if (!linked)
         return linked.error();
     if (!port->m_opt.extra_link.empty()) {
-        auto extra = publish_link(port->m_opt.extra_link, port->m_pty->slave_path());
+        auto extra = publish_link(port->m_opt.extra_link, port->m_pty->published_path());
         if (!extra)
             port->m_link_problem = extra.error().message();
     }
@@ -84,10 +84,10 @@ bool PtyPort::watch(PtyDevice& pty, int& wd)
 PtyPort::~PtyPort()
 {
     stop();
-    const std::string slave = slave_path();
-    withdraw_link(m_link, slave);
+    const std::string published = published_path();
+    withdraw_link(m_link, published);
     if (!m_opt.extra_link.empty())
-        withdraw_link(m_opt.extra_link, slave);
+        withdraw_link(m_opt.extra_link, published);
     for (int fd : {m_epoll, m_inotify, m_wake})
         if (fd >= 0)
             ::close(fd);
@@ -150,6 +150,12 @@ std::string PtyPort::slave_path() const
 {
     std::lock_guard lock(m_in_lock);
     return m_pty ? m_pty->slave_path() : std::string();
+}
+
+std::string PtyPort::published_path() const
+{
+    std::lock_guard lock(m_in_lock);
+    return m_pty ? m_pty->published_path() : std::string();
 }
 
 size_t PtyPort::buffered_output() const

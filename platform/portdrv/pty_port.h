@@ -88,8 +88,10 @@ public:
     const std::filesystem::path& extra_link() const { return m_opt.extra_link; }
     // Why the extra link could not be published; empty when it was.
     const std::string& link_problem() const { return m_link_problem; }
-    // The slave the links point at now (it changes at every hang-up).
+    // The slave the port is now (it changes at every hang-up), and the
+    // name the links point at, which leads to it (PtyDevice::published_path).
     std::string slave_path() const;
+    std::string published_path() const;
     // Ptys made so far: 1, plus one per hang-up.
     unsigned generation() const { return m_generation.load(); }
     // Opens minus closes of the slave by applications, as last counted.

@@ -455,12 +455,11 @@ void PtyPort::handle_subfunction(int subf)
             hang_up();
         break;
     case SUBF_NET_CLOSED:
-        // NOTE: one that comes before the session's SUBF_CONNECTED is the
-        // late report of the previous connection's pump (its receive fails
-        // when that connection is torn down), and the new connection is
-        // sound. A far end that drops the new connection before the
-        // runtime reports it connected looks the same and is not turned
-        // into a hang-up.
+        // NOTE: the runtime reports a close of the session's connection only
+        // after SUBF_CONNECTED (a far end that drops the connection while it
+        // is being set up is reported once it is up). One that comes before
+        // is a late report of an earlier connection, and is not turned into
+        // a hang-up of the new session.
         if (current && m_connected_session == m_session_id)
             hang_up();
         else if (m_closing)
