@@ -2,10 +2,14 @@
 # Builds the project, then runs the main job: the redirector runtime with a
 # simulated serial device server as the far end.
 #
-# The machine root is $KOLM_ROOT (default ~/.local/share/tarvizone). A new
-# root gets the default machine: one redirected port, COM3, whose first
-# service is "IP:localhost:1", i.e. TCP port 10001 on this machine, where
-# devsim answers as an echo server. An existing root is used as it is.
+# The machine root is $KOLM_ROOT (default ~/.local/share/tarvizone). On a
+# root without a redirected port the product is installed the way a user
+# would: `install` in script mode, with a script that names the far end
+# ("IP:localhost:1", i.e. TCP port 10001 on this machine, where devsim
+# answers as an echo server). The installer registers a free COM port next
+# to the host's own serial ports and starts the setup program, which copies
+# the programs to C:\Program Files\Tarvizone\Redirector in the root and
+# stores the service list. A root that has its port is used as it is.
 #
 # Open the printed path with any serial program (picocom, Python's serial
 # module); what you write comes back from the far end. Ctrl-C ends it all.
@@ -16,15 +20,48 @@
 # KOLM_DEMO_SERVICE=tcp sets it back to the TCP echo.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-"$here/scripts/build.sh" kolm32 kolmreg kolmwin devsim
+"$here/scripts/build.sh" product kolmreg kolmwin devsim
 bin="${KOLM_BUILD_DIR:-$here/build}/bin"
 export KOLM_ROOT="${KOLM_ROOT:-$HOME/.local/share/tarvizone}"
 far_port="${KOLM_DEMO_PORT:-10001}"
+installed="$KOLM_ROOT/drive_c/Program Files/Tarvizone/Redirector"
 
-if [ ! -f "$KOLM_ROOT/registry.db" ]; then
-  echo "New machine root $KOLM_ROOT: importing the default machine (COM3 -> IP:localhost:1)."
-  "$bin/kolmreg" import "$here/share/default-machine.reg"
+# The COM name of the redirected port: the first port entry whose maker is
+# "Tarvizone", as the runtime looks for it.
+port_name() {
+  "$bin/kolmreg" query 'HKLM\Enum\Root\Ports' /s 2>/dev/null | awk '
+    /^HKEY/ { mfg = ""; name = "" }
+    $1 == "Mfg" { mfg = $3 }
+    $1 == "PORTNAME" { name = $3 }
+    mfg == "Tarvizone" && name != "" { print name; exit }'
+}
+
+if [ -z "$(port_name)" ]; then
+  script="$(mktemp)"
+  if [ "${KOLM_DEMO_SERVICE:-tcp}" = "ipx" ]; then service="ipx:DEMO"; else service="ip:localhost:$((far_port - 10000))"; fi
+  printf 'path=C:\\Program Files\\Tarvizone\\Redirector\nsv1=%s\n' "$service" >"$script"
+  echo "Machine root $KOLM_ROOT has no redirected port: installing (install with sv1=$service)."
+  setup_log="$KOLM_ROOT/drive_c/WINDOWS/kolmvx.log"
+  rm -f "$setup_log"
+  status=0
+  KOLM_UI=headless "$bin/install" "$script" || status=$?
+  rm -f "$script"
+  if [ "$status" -ne 0 ]; then
+    echo "install failed (exit $status); its messages are above and in $KOLM_ROOT/run/screen.log." >&2
+    exit 1
+  fi
+  # The setup program runs on after the installer; wait for its log.
+  for _ in $(seq 100); do grep -q "ResultCode=" "$setup_log" 2>/dev/null && break; sleep 0.1; done
+  if ! grep -q "ResultCode=0" "$setup_log" 2>/dev/null; then
+    echo "The setup program did not finish the installation; see $setup_log." >&2
+    exit 1
+  fi
 fi
+port="$(port_name)"
+kolm32="$bin/kolm32"
+kolmset32="$bin/kolmset32"
+[ -x "$installed/kolm32" ] && kolm32="$installed/kolm32"
+[ -x "$installed/kolmset32" ] && kolmset32="$installed/kolmset32"
 
 pids=()
 cleanup() {
@@ -64,18 +101,21 @@ if [ -z "$ready" ]; then
 fi
 echo "Far end: $far_text."
 
-KOLM_UI="${KOLM_UI:-headless}" "$bin/kolm32" &
+KOLM_UI="${KOLM_UI:-headless}" "$kolm32" &
 pids+=($!)
-link="$KOLM_ROOT/dev/COM3"
+link="$KOLM_ROOT/dev/$port"
 for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.1; done
 if [ -L "$link" ]; then
   cat <<MSG
 
-The redirected port COM3 is ready: $link -> $(readlink "$link")
+The redirected port $port is ready: $link -> $(readlink "$link")
+(the runtime is $kolm32)
 Try it from another terminal:
   picocom -b 9600 $link
   /usr/bin/python3 -c "import serial; s=serial.Serial('$link', timeout=2); s.write(b'hello'); print(s.read(5))"
 Notices of the runtime are in $KOLM_ROOT/run/screen.log. Ctrl-C to stop.
+The setup utility shows the runtime's state and edits the service list:
+  KOLM_ROOT=$KOLM_ROOT "$kolmset32"
 MSG
 else
   echo "kolm32 did not publish $link; see the messages above." >&2

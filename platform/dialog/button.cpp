@@ -1,6 +1,8 @@
 // The "BUTTON" class: push buttons, default push buttons, check boxes,
 // radio buttons and group boxes.
 #include "dialog/controls.h"
+#include "dialog/dialog_manager.h"
+#include "user/message_pump.h"
 
 #include <mutex>
 
@@ -190,6 +192,10 @@ LRESULT CALLBACK button_proc(HWND h, UINT msg, WPARAM wparam, LPARAM lparam)
         SetWindowLongA(h, GWL_STYLE, static_cast<LONG>((style & ~static_cast<DWORD>(BS_TYPEMASK)) | (wparam & BS_TYPEMASK)));
         notify_window_changed(h, WindowChange::Content);
         return 0;
+    }
+    case WM_KOLM_CLICK: {
+        const ReplyWhenModal early;
+        return SendMessageA(h, BM_CLICK, 0, 0);
     }
     case BM_CLICK:
         if (type == BS_GROUPBOX || !reachable_by_user(h))

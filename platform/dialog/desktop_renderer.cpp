@@ -272,6 +272,7 @@ int DesktopRenderer::message_box(const MessageBoxRequest& request)
     // As a modal loop would, the wait keeps answering messages that other
     // threads and processes send to this thread's windows.
     auto queue = current_queue();
+    modal_loop_started();
     while (!answered()) {
         if (wait_serving(*queue, waker.fd(), answered) == WaitEnd::Failed)
             break;
@@ -387,7 +388,9 @@ std::string DesktopRenderer::picture_of(DWORD top)
 {
     auto info = local_window_info(top);
     auto rect = window_screen_rect(top);
-    if (!info || !rect || info->parent || (info->style & WS_CHILD) || !(info->style & WS_VISIBLE))
+    // NOTE: the info's parent of a pop-up is its owner (as GetParent
+    // answers); an owned dialog is a top-level window all the same.
+    if (!info || !rect || (info->style & WS_CHILD) || !(info->style & WS_VISIBLE))
         return {};
     const RECT in = frame_insets(info->style, info->ex_style);
     DWORD focus;

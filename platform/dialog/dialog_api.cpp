@@ -3,6 +3,7 @@
 #include "dialog/controls.h"
 #include "dialog/dialog_manager.h"
 #include "dialog/ui.h"
+#include "user/message_pump.h"
 #include "user/message_queue.h"
 #include "user/window_input.h"
 
@@ -52,6 +53,7 @@ void run_modal(HWND dlg, DialogState& state)
         if (!shown) {
             shown = true;
             ShowWindow(dlg, SW_SHOWNORMAL);
+            modal_loop_started();
             continue;
         }
         MSG m;

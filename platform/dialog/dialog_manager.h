@@ -16,6 +16,10 @@ namespace kolm::platform {
 // where no program's private message can be, and carry only numbers.
 constexpr UINT WM_KOLM_DLGITEM = 0x03F0;  // wParam: control id; answers its HWND or 0
 constexpr UINT WM_KOLM_DLGCHILD = 0x03F1; // wParam: index; answers the nth child's HWND or 0
+// To a button: a click made by an automation tool. As BM_CLICK, but the
+// sender is answered as soon as a modal dialog or message box that the
+// click opens is up (user/message_pump.h, ReplyWhenModal).
+constexpr UINT WM_KOLM_CLICK = 0x03F2;
 
 class DialogState : public WindowExtension {
 public:

@@ -5,6 +5,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "internal/machine_root.h"
 #include "kernel/string_out.h"
 #include "kernel/win32_error.h"
 #include "win32.h"
@@ -32,6 +33,27 @@ const char* find_variable(const char* name)
             return entry + len + 1;
     }
     return nullptr;
+}
+
+bool is_windir(const char* name)
+{
+    static const char windir[] = "WINDIR";
+    for (size_t i = 0; i < sizeof windir; ++i) {
+        if (std::toupper(static_cast<unsigned char>(name[i])) != windir[i])
+            return false;
+    }
+    return true;
+}
+
+// Windows always sets WINDIR, and its folder always exists. A Linux
+// environment without one gets drive C:'s WINDOWS folder, made on first
+// use; a WINDIR that is set, even to nothing, is passed as it is.
+const char* default_variable(const char* name)
+{
+    if (!is_windir(name))
+        return nullptr;
+    machine_dir("drive_c/WINDOWS", 0755);
+    return "C:\\WINDOWS";
 }
 
 bool debug_output_on()
@@ -66,6 +88,8 @@ DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
         return 0;
     }
     const char* value = find_variable(lpName);
+    if (!value)
+        value = default_variable(lpName);
     if (!value) {
         SetLastError(ERROR_ENVVAR_NOT_FOUND);
         return 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "registry/device_tree.h"
 #include "registry/key_handles.h"
 #include "registry/key_path.h"
 
@@ -50,6 +51,10 @@ LONG open_or_create(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, bool create, 
     }
 
     auto& store = *parent.value().store;
+    // NOTE: a failed refresh leaves the tree as it was; opening it still
+    // succeeds or fails on its own.
+    if (hKey == HKEY_DYN_DATA && kolm::platform::is_device_tree_path(path))
+        store.refresh_device_tree();
     kolm::platform::KeyId id = 0;
     bool created = false;
     if (create) {

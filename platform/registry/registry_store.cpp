@@ -31,6 +31,9 @@ CREATE TABLE IF NOT EXISTS reg_values(
     type  INTEGER NOT NULL,
     data  BLOB NOT NULL,
     PRIMARY KEY(key, fold)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS machine_state(
+    name  TEXT PRIMARY KEY,
+    value INTEGER NOT NULL) WITHOUT ROWID;
 INSERT OR IGNORE INTO keys(id, parent, name, fold)
     VALUES (1, 0, 'HKEY_LOCAL_MACHINE', 'HKEY_LOCAL_MACHINE'),
            (2, 0, 'HKEY_DYN_DATA', 'HKEY_DYN_DATA');

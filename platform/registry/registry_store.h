@@ -114,6 +114,11 @@ public:
                    std::string& stored_path);
     LONG apply_edits(std::span<const RegEdit> edits, size_t* failed_index);
 
+    // What the configuration manager does when a program opens its device
+    // tree (device_tree.h): detects the host's ports the first time, and
+    // brings the nodes of the root-enumerated ports up to date.
+    LONG refresh_device_tree();
+
     // Only the process that opened a store may use its connection: a child
     // made by fork opens its own.
     bool owned_by_this_process() const;
@@ -135,6 +140,9 @@ private:
     LONG touch_tx(KeyId key);
     LONG read_node_tx(KeyId key, RegKeyNode& node, size_t depth);
     LONG apply_one_tx(const RegEdit& edit);
+    // The subtree at `path` below a hive root; empty when it is missing.
+    LONG read_path_tx(KeyId root, std::string_view path, RegKeyNode& out);
+    RegResult<bool> hardware_detected_tx();
 
     std::filesystem::path m_path;
     std::mutex m_mutex;

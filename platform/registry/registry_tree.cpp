@@ -1,5 +1,6 @@
 #include "registry/registry_tree.h"
 
+#include "registry/device_tree.h"
 #include "registry/key_handles.h"
 #include "registry/key_path.h"
 
@@ -20,6 +21,8 @@ LONG read_registry_tree(Hive hive, std::string_view path, RegKeyNode& out, std::
         return store.status();
     const KeyId root = hive == Hive::LocalMachine ? RegistryStore::k_local_machine
                                                   : RegistryStore::k_dyn_data;
+    if (hive == Hive::DynData && is_device_tree_path(components))
+        store.value()->refresh_device_tree();
     std::string stored;
     const LONG st = store.value()->read_tree(root, components, out, stored);
     if (st == ERROR_SUCCESS && components.empty())

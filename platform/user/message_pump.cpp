@@ -2,6 +2,7 @@
 
 #include "user/window.h"
 
+#include <utility>
 #include <vector>
 
 namespace kolm::platform {
@@ -11,6 +12,9 @@ namespace {
 // The sent messages this thread is inside of, innermost last. A direct
 // same-thread SendMessageA does not push: it is a plain call.
 thread_local std::vector<SentMessage*> t_receiving;
+
+// The sent message a modal loop starting now answers; see ReplyWhenModal.
+thread_local SentMessage* t_reply_when_modal = nullptr;
 
 bool window_of_queue(HWND h, const MessageQueue& queue)
 {
@@ -45,6 +49,32 @@ bool take_live_posted(MessageQueue& queue, const MessageFilter& filter, bool rem
     }
 }
 
+// WM_PAINT for a window of this thread that has one due, once nothing else
+// is waiting: paint comes after posted messages and before timers.
+bool take_paint(MessageQueue& queue, const MessageFilter& filter, bool remove, MSG& out)
+{
+    if (!filter.accepts_message(WM_PAINT) || filter.thread_only)
+        return false;
+    std::lock_guard lock(window_lock());
+    for (DWORD h : all_windows_locked()) {
+        Window* w = find_window_locked(h);
+        if (!w || !w->needs_paint || w->queue.get() != &queue || !filter.accepts_window(h))
+            continue;
+        if (!(w->style & WS_VISIBLE) || w->state == WindowState::Destroying) {
+            w->needs_paint = false;
+            continue;
+        }
+        if (remove)
+            w->needs_paint = false;
+        out = MSG {};
+        out.hwnd = hwnd_from(h);
+        out.message = WM_PAINT;
+        out.time = GetTickCount();
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void handle_sent_message(const std::shared_ptr<SentMessage>& sm)
@@ -70,6 +100,8 @@ bool next_message(MessageQueue& queue, const MessageFilter& filter, bool remove,
         if (take_live_posted(queue, filter, remove, out))
             return true;
         if (queue.take_quit(filter, remove, out))
+            return true;
+        if (take_paint(queue, filter, remove, out))
             return true;
         if (queue.take_timer(filter, remove, out))
             return true;
@@ -128,6 +160,23 @@ bool reply_to_sender(LRESULT result)
 bool handling_sent_message()
 {
     return !t_receiving.empty() && !t_receiving.back()->replied();
+}
+
+ReplyWhenModal::ReplyWhenModal() : m_outer(t_reply_when_modal)
+{
+    t_reply_when_modal = t_receiving.empty() ? nullptr : t_receiving.back();
+}
+
+ReplyWhenModal::~ReplyWhenModal()
+{
+    t_reply_when_modal = m_outer;
+}
+
+void modal_loop_started()
+{
+    // Answered once; messages handled inside the modal loop are not.
+    if (SentMessage* sm = std::exchange(t_reply_when_modal, nullptr))
+        sm->reply(0);
 }
 
 } // namespace kolm::platform

@@ -33,4 +33,23 @@ LRESULT send_to_thread(const std::shared_ptr<MessageQueue>& target, HWND hwnd, U
 bool reply_to_sender(LRESULT result);
 bool handling_sent_message();
 
+// While one lives, the message this thread is handling for another thread
+// or process is answered (with 0) as soon as a modal loop starts within it:
+// a click that opens a modal dialog or a message box is done, for whoever
+// clicked, once that box is up, and the clicker can go on to drive it.
+class ReplyWhenModal {
+public:
+    ReplyWhenModal();
+    ~ReplyWhenModal();
+    ReplyWhenModal(const ReplyWhenModal&) = delete;
+    ReplyWhenModal& operator=(const ReplyWhenModal&) = delete;
+
+private:
+    SentMessage* m_outer;
+};
+
+// Called by every modal loop (modal dialogs, message boxes waiting for the
+// user) once its window is up, before it waits for the first message.
+void modal_loop_started();
+
 } // namespace kolm::platform

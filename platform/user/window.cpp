@@ -168,6 +168,33 @@ Window* find_window_locked(DWORD handle)
     return table().find(handle);
 }
 
+void invalidate_window(DWORD handle)
+{
+    std::shared_ptr<MessageQueue> queue;
+    {
+        std::lock_guard lock(window_lock());
+        Window* w = find_window_locked(handle);
+        if (!w || !(w->style & WS_VISIBLE) || w->state == WindowState::Destroying || w->needs_paint)
+            return;
+        w->needs_paint = true;
+        queue = w->queue;
+    }
+    if (queue)
+        queue->waker()->wake();
+}
+
+void invalidate_owner(DWORD handle)
+{
+    DWORD owner = 0;
+    {
+        std::lock_guard lock(window_lock());
+        if (Window* w = find_window_locked(handle))
+            owner = w->owner;
+    }
+    if (owner)
+        invalidate_window(owner);
+}
+
 DWORD insert_window_locked(std::shared_ptr<Window> window)
 {
     return table().insert(std::move(window));

@@ -93,6 +93,10 @@ struct Window {
     DWORD thread_id = 0;
     WindowState state = WindowState::Creating;
     unsigned long long z_order = 0; // larger = created later = nearer the top
+    // WM_PAINT is due: set when a top-level window is shown, or uncovered
+    // by a window it owns going away; cleared when its thread takes the
+    // WM_PAINT (no update regions: nothing here draws).
+    bool needs_paint = false;
     std::shared_ptr<WindowExtension> extension;
 };
 
@@ -112,6 +116,13 @@ std::vector<DWORD> all_windows_locked();
 
 // Window procedure call by handle; 0 when the window is gone.
 LRESULT call_window_proc(HWND h, UINT msg, WPARAM wparam, LPARAM lparam);
+
+// Makes WM_PAINT due for the window (if it is visible) and wakes its
+// thread. Takes window_lock().
+void invalidate_window(DWORD handle);
+// Makes WM_PAINT due for the window's owner: it is what a top-level window
+// that is hidden or destroyed uncovers. Takes window_lock().
+void invalidate_owner(DWORD handle);
 
 // Case-insensitive ANSI comparison, as class names and titles compare.
 bool equal_nocase(std::string_view a, std::string_view b);

@@ -202,6 +202,7 @@ HWND create_window(const CreateRequest& req, DWORD& error)
     }
     notify_created(hwnd);
     if (req.style & WS_VISIBLE) {
+        invalidate_window(hwnd_value(hwnd));
         call_window_proc(hwnd, WM_SHOWWINDOW, TRUE, 0);
         if (auto* o = window_observer())
             o->window_shown(hwnd, true);
@@ -247,6 +248,7 @@ bool destroy_window(HWND hwnd, DWORD& error)
         destroy_window(hwnd_from(o), ignored);
     }
     if (was_visible) {
+        invalidate_owner(h);
         if (auto* o = window_observer())
             o->window_shown(hwnd, false);
         activate_after_show(hwnd, SW_HIDE);
@@ -355,6 +357,10 @@ bool show_window(HWND hwnd, int cmd, DWORD& error)
         }
     }
     if (changed) {
+        if (cmd != SW_HIDE)
+            invalidate_window(hwnd_value(hwnd));
+        else
+            invalidate_owner(hwnd_value(hwnd));
         SendMessageA(hwnd, WM_SHOWWINDOW, cmd != SW_HIDE, 0);
         if (auto* o = window_observer())
             o->window_shown(hwnd, cmd != SW_HIDE);

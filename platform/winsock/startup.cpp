@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 
+#include "ipx/segment_config.h"
 #include "socket_table.h"
 #include "winsock/core/async_watcher.h"
 
@@ -74,6 +76,14 @@ int win32::WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData)
     // from wVersion.
     if (major < 1 || (major == 1 && minor < 1))
         return WSAVERNOTSUPPORTED;
+    // NOTE: settings of the IPX segment that cannot be read leave the
+    // network subsystem unusable, as a broken protocol binding does on
+    // Windows: the program is told at start-up, not at its first socket.
+    std::string why;
+    if (!kolm::platform::ipx::segment_config_from_env(&why)) {
+        OutputDebugStringA(("WSAStartup: " + why + "\n").c_str());
+        return WSASYSNOTREADY;
+    }
     std::lock_guard lock(g_startup_mutex);
     ++g_startups;
     return 0;

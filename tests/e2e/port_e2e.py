@@ -11,7 +11,6 @@ case and a closing "N passed, M failed" line.
 import os
 import random
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -22,7 +21,7 @@ import time
 
 import serial
 
-from pty_echo_e2e import BOUND, Lines, echo_through
+from pty_echo_e2e import BOUND, Lines, echo_through, end_children
 
 
 def machine(services):
@@ -101,14 +100,7 @@ class Rig:
         return False
 
     def close(self):
-        for c in reversed(self.children):
-            if c.poll() is None:
-                c.send_signal(signal.SIGTERM)
-                try:
-                    c.wait(5)
-                except subprocess.TimeoutExpired:
-                    c.kill()
-                    c.wait()
+        end_children(self.children)
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -466,11 +458,11 @@ CASES = [case_socat_echo_all_bytes, case_ser2net_far_end, case_64_mib_both_ways,
          case_200_sessions_without_growth]
 
 
-def main():
-    bin_dir = sys.argv[1]
-    wanted = set(sys.argv[2:])
+def run_cases(cases, bin_dir, wanted=()):
+    """Runs the cases (those named in `wanted`, when given), one line each
+    and the closing count; the exit status."""
     passed = failed = 0
-    for case in CASES:
+    for case in cases:
         if wanted and case.__name__ not in wanted:
             continue
         t = time.monotonic()
@@ -483,6 +475,10 @@ def main():
             print(f"FAIL {case.__name__}: {e!r}", flush=True)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
+
+
+def main():
+    return run_cases(CASES, sys.argv[1], set(sys.argv[2:]))
 
 
 if __name__ == "__main__":

@@ -44,6 +44,19 @@ class Lines:
             return next((l for l in self.lines if pred(l)), None) if ok else None
 
 
+def end_children(children):
+    """Ends the processes a run started, newest first: SIGTERM, then
+    SIGKILL for one that does not end within 5 seconds."""
+    for c in reversed(children):
+        if c.poll() is None:
+            c.send_signal(signal.SIGTERM)
+            try:
+                c.wait(5)
+            except subprocess.TimeoutExpired:
+                c.kill()
+                c.wait()
+
+
 def registry(service_number):
     return (
         "REGEDIT4\n\n"

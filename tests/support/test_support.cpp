@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <fstream>
 #include <netinet/in.h>
 #include <random>
 #include <sys/socket.h>
@@ -24,6 +25,13 @@ TempRoot::TempRoot()
         m_had_old = true;
     }
     ::setenv("KOLM_ROOT", m_path.c_str(), 1);
+    m_sysfs_tty = m_path / "sysfs-tty";
+    std::filesystem::create_directory(m_sysfs_tty);
+    if (const char* old = std::getenv("KOLM_SYSFS_TTY")) {
+        m_old_tty = old;
+        m_had_old_tty = true;
+    }
+    ::setenv("KOLM_SYSFS_TTY", m_sysfs_tty.c_str(), 1);
 }
 
 TempRoot::~TempRoot()
@@ -32,8 +40,20 @@ TempRoot::~TempRoot()
         ::setenv("KOLM_ROOT", m_old.c_str(), 1);
     else
         ::unsetenv("KOLM_ROOT");
+    if (m_had_old_tty)
+        ::setenv("KOLM_SYSFS_TTY", m_old_tty.c_str(), 1);
+    else
+        ::unsetenv("KOLM_SYSFS_TTY");
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
+}
+
+void fake_serial_port(const std::filesystem::path& sysfs_tty, unsigned n, unsigned type, const std::string& port)
+{
+    const auto dir = sysfs_tty / ("ttyS" + std::to_string(n));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "type") << type << "\n";
+    std::ofstream(dir / "port") << port << "\n";
 }
 
 bool wait_until(const std::function<bool()>& pred, std::chrono::milliseconds bound)

@@ -31,9 +31,10 @@ namespace kolmwin {
 namespace {
 
 // How long an action waits for the dialog to finish handling it. A click
-// that opens a modal dialog or a message box is answered only when that
-// closes; the click has been delivered by then, so the tool reports it
-// done and leaves the answer behind rather than hang a script.
+// that opens a modal dialog or a message box is answered as soon as that
+// is up; one that keeps its program busy longer has been delivered all the
+// same, so the tool reports it done and leaves the answer behind rather
+// than hang a script.
 constexpr auto action_bound = std::chrono::seconds(5);
 
 // Children listed at most: a dialog template holds far fewer.
@@ -263,7 +264,7 @@ int cmd_click(const Args& args)
         return failure("control " + args[1] + " is disabled");
     if (!IsWindowVisible(c))
         return failure("control " + args[1] + " is hidden");
-    if (!deliver(c, BM_CLICK, 0, 0))
+    if (!deliver(c, kolm::platform::WM_KOLM_CLICK, 0, 0))
         return failure("the window went away");
     return 0;
 }

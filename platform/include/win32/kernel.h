@@ -90,6 +90,21 @@ typedef struct _OVERLAPPED {
 // ---- handles, events, waits -------------------------------------------
 BOOL CloseHandle(HANDLE hObject);
 
+// ---- global memory -----------------------------------------------------
+// Movable blocks only (a fixed block's handle would be its address).
+#define GMEM_FIXED 0x0000
+#define GMEM_MOVEABLE 0x0002
+#define GMEM_ZEROINIT 0x0040
+#define GHND (GMEM_MOVEABLE | GMEM_ZEROINIT)
+#ifndef ERROR_NOT_LOCKED
+#define ERROR_NOT_LOCKED 158L
+#endif
+HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
+LPVOID GlobalLock(HGLOBAL hMem);
+BOOL GlobalUnlock(HGLOBAL hMem);
+SIZE_T GlobalSize(HGLOBAL hMem);
+HGLOBAL GlobalFree(HGLOBAL hMem);
+
 // Security attributes are accepted and ignored. Named events are not
 // shared between processes: a name is accepted and the event is private.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
@@ -129,7 +144,9 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
-// Names match without regard to case, as on Windows.
+// Names match without regard to case, as on Windows. WINDIR is always
+// there, as on Windows: C:\WINDOWS (whose folder is made on first use) when
+// the environment has none.
 DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 // Written to standard error only when KOLM_DEBUG is set (and not "0").
 void OutputDebugStringA(LPCSTR lpOutputString);

@@ -7,6 +7,9 @@
 //   (HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_USERS, ...) do not exist on
 //   this machine: every call on them fails with ERROR_INVALID_HANDLE.
 //   HKEY_DYN_DATA is kept like any other hive (it is not emptied at start-up).
+// - Opening "Config Manager\Enum" of HKEY_DYN_DATA first brings the
+//   configuration manager's device tree up to date with the host's serial
+//   ports and the root-enumerated ports (platform/registry/device_tree.h).
 // - Each call is atomic: other threads and processes see all of its effect
 //   or none of it. RegDeleteKeyA removes a whole subtree at once.
 // - Key and value names compare without regard to case and keep the case

@@ -483,5 +483,15 @@ BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 // Stock resources
 
 HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
+
+// A program's own icon, part of its resources: a picture of `height` rows
+// of `width` characters ('#' dark, '+' light, '.' transparent), found by
+// LoadIconA with the program's instance and MAKEINTRESOURCE(resourceId).
+typedef struct ICON_DATA {
+    WORD resourceId;
+    int width, height;
+    const char* const* rows;
+} ICON_DATA;
+void RegisterIconResources(const ICON_DATA* icons, int count);
 HCURSOR LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
 HGDIOBJ GetStockObject(int i);

@@ -333,4 +333,52 @@ TEST_F(DesktopTest, RuntimeNoticeBoxOnTopAndTheRuntimeOutlivesTheDisplay)
     EXPECT_EQ(0, status.status);
 }
 
+// The setup utility as its user sees it: the main dialog and Service
+// Selection drawn at their templates' sizes, the Change button clicked with
+// the mouse.
+TEST_F(DesktopTest, SetupUtilityDialogsAreDrawnAtTheirTemplateSizes)
+{
+    ScreenLogReader log;
+    ASSERT_EQ(0, run_command(bin_path("kolmreg").string() + " import '" KOLM_SOURCE_DIR "/share/default-machine.reg'").status);
+    ChildProcess setup(bin_path("kolmset32").string(), {}, env());
+    const std::string main_title = "Tarvizone Redirector Setup";
+    ASSERT_TRUE(x_wait([&] { return shown(*x, main_title); }));
+    auto size_is = [](const XGeometry& g, int cx, int cy) {
+        const RECT p = kolm::platform::dialog_units_to_pixels(0, 0, cx, cy);
+        return g.w == p.right && g.h == p.bottom;
+    };
+
+    // The splash comes up over the main dialog; its OK closes it.
+    ASSERT_TRUE(log.wait_for("dialog-shown \"\" \"Tarvizone Redirector Setup Utility"));
+    auto splash = run_command(bin_path("kolmwin").string() + " find '#32770' -");
+    ASSERT_EQ(0, splash.status);
+    EXPECT_EQ(0, run_command(bin_path("kolmwin").string() + " click " + splash.out.substr(0, 10) + " 101").status);
+    ASSERT_TRUE(log.wait_for("dialog-closed \"\""));
+
+    auto g = x_window(*x, main_title);
+    ASSERT_TRUE(g);
+    EXPECT_TRUE(size_is(*g, 288, 153)) << g->w << "x" << g->h;
+    const auto main_png = screenshot(*x, "setup-main");
+    EXPECT_GE(colours(main_png, *g), 4) << "the main dialog's region is nearly uniform";
+
+    // Change, clicked by the user, opens Service Selection.
+    const RECT change = kolm::platform::dialog_units_to_pixels(224, 10, 0, 0);
+    EXPECT_EQ(0, run_command(x->prefix() + "xdotool mousemove " + std::to_string(g->x + change.left + 5) + " "
+                             + std::to_string(g->y + change.top + 5) + " click 1")
+                     .status);
+    ASSERT_TRUE(x_wait([&] { return shown(*x, "Service Selection"); }));
+    auto s = x_window(*x, "Service Selection");
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(size_is(*s, 202, 199)) << s->w << "x" << s->h;
+    const auto services_png = screenshot(*x, "setup-services");
+    EXPECT_GE(colours(services_png, *s), 4) << "the Service Selection dialog's region is nearly uniform";
+
+    // Cancel and Done, by control id: the program ends without a question.
+    auto sel = run_command(bin_path("kolmwin").string() + " find '#32770' 'Service Selection'");
+    EXPECT_EQ(0, run_command(bin_path("kolmwin").string() + " click " + sel.out.substr(0, 10) + " 2").status);
+    auto dlg = run_command(bin_path("kolmwin").string() + " find '#32770' '" + main_title + "'");
+    EXPECT_EQ(0, run_command(bin_path("kolmwin").string() + " click " + dlg.out.substr(0, 10) + " 116").status);
+    EXPECT_EQ(0, setup.wait_exit());
+}
+
 } // namespace

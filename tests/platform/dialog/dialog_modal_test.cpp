@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "dialog/dialog_manager.h"
+
+#include <atomic>
 #include <thread>
 
 using namespace kolm::test;
@@ -130,6 +133,70 @@ TEST_F(ModalDialog, EndDialogFromAnotherThreadWakesTheLoop)
     EXPECT_EQ(run(), 9);
     other.join();
     EXPECT_TRUE(IsWindowEnabled(owner));
+}
+
+// A click sent by an automation tool (WM_KOLM_CLICK) is answered as soon as
+// the modal dialog that it opens is up; a plain BM_CLICK only when that
+// dialog has ended. Either way the click itself happens once.
+TEST_F(ModalDialog, AnAutomationClickIsAnsweredOnceTheModalDialogItOpensIsUp)
+{
+    for (const UINT click : { kolm::platform::WM_KOLM_CLICK, static_cast<UINT>(BM_CLICK) }) {
+        SCOPED_TRACE(click);
+        reset_script();
+        std::atomic<HWND> inner { nullptr };
+        HWND outer = nullptr;
+        int opened = 0;
+        script().on = [&](HWND h, UINT msg, WPARAM w, LPARAM) -> INT_PTR {
+            if (msg == WM_INITDIALOG && outer) {
+                inner = h;
+            } else if (msg == WM_COMMAND && LOWORD(w) == 150 && h == outer) {
+                ++opened;
+                DialogBoxParamA(nullptr, MAKEINTRESOURCE(kModal), outer, ScriptedDlgProc, 0);
+                return TRUE;
+            }
+            return FALSE;
+        };
+        outer = CreateDialogParamA(nullptr, MAKEINTRESOURCE(kModal), owner, ScriptedDlgProc, 0);
+        ASSERT_TRUE(outer);
+        ShowWindow(outer, SW_SHOW);
+        HWND button = GetDlgItem(outer, 150);
+
+        std::atomic<bool> answered { false };
+        std::atomic<bool> inner_up_at_answer { false };
+        std::atomic<bool> answered_before_end { false };
+        std::thread clicker([&] {
+            SendMessageA(button, click, 0, 0);
+            HWND i = inner.load();
+            inner_up_at_answer = i && IsWindowVisible(i);
+            answered = true;
+        });
+        // The test's thread runs the modal loop inside the click; this one
+        // ends the dialog once it has seen what it came to see.
+        std::thread closer([&] {
+            if (!wait_until([&] { return inner.load() && IsWindowVisible(inner.load()); }))
+                return;
+            if (click == kolm::platform::WM_KOLM_CLICK)
+                wait_until([&] { return answered.load(); });
+            else
+                wait_until([&] { return answered.load(); }, std::chrono::milliseconds(200));
+            answered_before_end = answered.load();
+            EndDialog(inner.load(), 1);
+            // Wakes the test's own loop once the modal loop is over.
+            wait_until([&] { return answered.load() && !IsWindow(inner.load()); });
+            PostMessageA(owner, WM_NULL, 0, 0);
+        });
+        ASSERT_TRUE(pump_until([&] { return answered.load(); }));
+        clicker.join();
+        closer.join();
+        if (click == kolm::platform::WM_KOLM_CLICK) {
+            EXPECT_TRUE(answered_before_end.load()) << "answered while the dialog is up";
+            EXPECT_TRUE(inner_up_at_answer.load());
+        } else {
+            EXPECT_FALSE(answered_before_end.load()) << "a plain click waits for the dialog to end";
+        }
+        EXPECT_EQ(opened, 1);
+        DestroyWindow(outer);
+    }
 }
 
 } // namespace

@@ -215,6 +215,32 @@ TEST_F(EnvironmentTest, GetEnvironmentVariableRows)
     }
 }
 
+TEST_F(EnvironmentTest, WindirIsThereAsOnWindows)
+{
+    // Unset: C:\WINDOWS, whose folder then exists; set, even to nothing,
+    // it is what the environment says.
+    ::unsetenv("WINDIR");
+    ::unsetenv("windir");
+    char buf[64];
+    for (const char* name : {"WINDIR", "windir", "WinDir"}) {
+        SCOPED_TRACE(name);
+        std::memset(buf, 0xbd, sizeof buf);
+        EXPECT_EQ(GetEnvironmentVariableA(name, buf, sizeof buf), 10u);
+        EXPECT_STREQ(buf, "C:\\WINDOWS");
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(root.path() / "drive_c" / "WINDOWS"));
+    EXPECT_EQ(GetEnvironmentVariableA("WINDIRX", buf, sizeof buf), 0u);
+    EXPECT_EQ(GetEnvironmentVariableA("WIN", buf, sizeof buf), 0u);
+    ::setenv("windir", "D:\\W95", 1);
+    EXPECT_EQ(GetEnvironmentVariableA("WINDIR", buf, sizeof buf), 6u);
+    EXPECT_STREQ(buf, "D:\\W95");
+    ::setenv("windir", "", 1);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetEnvironmentVariableA("WINDIR", buf, sizeof buf), 0u);
+    EXPECT_EQ(GetLastError(), 0u);
+    ::unsetenv("windir");
+}
+
 TEST_F(EnvironmentTest, CurrentDirectoryReturnRules)
 {
     char expected[4096];
