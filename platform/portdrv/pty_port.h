@@ -67,6 +67,10 @@ struct PtyPortOptions {
 
 class PtyPort final : public AppSide {
 public:
+    // Most bytes one read of the master takes, and the least room it waits
+    // for while the runtime still has output to take.
+    static constexpr size_t kMasterRead = 4096;
+
     // An open or close of the slave as inotify reported it.
     struct SlaveEvent {
         int wd;
@@ -105,6 +109,7 @@ public:
     size_t take_output(char* dst, size_t max) override;
     void read_done(size_t moved) override;
     size_t give_input(const char* src, size_t len) override;
+    size_t give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len) override;
     void write_done(size_t taken, size_t left) override;
     void on_subfunction(int subf) override;
 
@@ -149,6 +154,9 @@ private:
     void hang_up();
     bool end_input(); // true when the session wrote to the pty
     void discard_own_input();
+    // Adds room on the master to what the watcher waits for, or takes it
+    // out again. Called with m_in_lock held.
+    void watch_for_space(int master, bool on);
     void clear_output();
     void raise_disc();
     void raise(int code);

@@ -296,7 +296,7 @@ bool PtyPort::fill_ring()
 {
     const int fd = m_pty->master();
     const bool eof_before = m_master_eof;
-    char buf[4096 + 1]; // one status byte, then data
+    char buf[kMasterRead + 1]; // one status byte, then data
     bool got = false;
     bool newcomer = false;
     for (;;) {
@@ -304,8 +304,14 @@ bool PtyPort::fill_ring()
         {
             std::lock_guard lock(m_out_lock);
             room = m_out.size() - m_out_count - m_carry.size(); // the carry goes in first at the next Prep
-            if (room == 0)
+            // NOTE: while the runtime still has bytes to take, the master is
+            // read only once a whole read's worth of room is free: reading
+            // into every scrap of room the runtime leaves costs a read (and
+            // a look at inotify) per piece it takes.
+            if (room == 0 || (room < kMasterRead && m_out_count > 0)) {
                 m_reader_stalled = true; // take_output wakes us when it makes room
+                room = 0;
+            }
         }
         if (room == 0)
             break;
@@ -404,6 +410,13 @@ void PtyPort::line_changed()
 
 void PtyPort::on_master_writable()
 {
+    // Unwatched first: a give_input that finds the pty full again after
+    // this watches it anew (both under the input lock), so no want is lost.
+    {
+        std::lock_guard lock(m_in_lock);
+        if (m_pty)
+            watch_for_space(m_pty->master(), false);
+    }
     if (m_want_space.exchange(false))
         if (auto d = m_driver.lock())
             d->input_space();
