@@ -14,8 +14,43 @@ char tmpname[SAP_NAME_LEN + 1];
 
 const unsigned char kQuery[4] = {0x00, 0x01, 0x05, 0x2C};
 const int kAttempts = 3;
-const int kAnswerWaitSeconds = 3;
+const DWORD kAttemptMs = 3000;
+const DWORD kSilenceMs = 1000;
 const int kMinAnswer = 2 + SAP_ENTRY_SIZE;
+
+// NOTE: each attempt reads answers for at most its own 3 seconds, counted
+// from its query. Servers also advertise themselves unasked at socket
+// 0x0452, so on a busy segment something arrives within every second, and
+// reading until a second of silence would never end. Outside an attempt
+// (attemptBounded 0) reading ends only at a second of silence.
+int attemptBounded = 0;
+DWORD attemptEnd = 0; // GetTickCount at which the attempt's time is up
+
+// How long a wait may last: `cap`, or less when the attempt's time ends
+// sooner; 0 when it has ended.
+DWORD wait_allowed(DWORD cap)
+{
+    if (!attemptBounded)
+        return cap;
+    const LONG left = static_cast<LONG>(attemptEnd - GetTickCount());
+    if (left <= 0)
+        return 0;
+    return static_cast<DWORD>(left) < cap ? static_cast<DWORD>(left) : cap;
+}
+
+// Like WaitForStuff, in milliseconds: 0 when something can be read.
+int wait_readable(unsigned sock, DWORD ms)
+{
+    fd_set rd;
+    FD_ZERO(&rd);
+    FD_SET(sock, &rd);
+    timeval tv;
+    tv.tv_sec = static_cast<long>(ms / 1000);
+    tv.tv_usec = static_cast<long>(ms % 1000) * 1000;
+    if (select(0, &rd, nullptr, nullptr, &tv) != 0 && FD_ISSET(sock, &rd))
+        return 0;
+    return 1;
+}
 
 bool netnum_known(const sockaddr_ipx* a)
 {
@@ -93,15 +128,7 @@ void clipName(char* name)
 
 int WaitForStuff(unsigned sock, int seconds)
 {
-    fd_set rd;
-    FD_ZERO(&rd);
-    FD_SET(sock, &rd);
-    timeval tv;
-    tv.tv_sec = seconds;
-    tv.tv_usec = 0;
-    if (select(0, &rd, nullptr, nullptr, &tv) != 0 && FD_ISSET(sock, &rd))
-        return 0;
-    return 1;
+    return wait_readable(sock, seconds > 0 ? static_cast<DWORD>(seconds) * 1000 : 0);
 }
 
 long HowMuchRx(unsigned socket)
@@ -126,7 +153,10 @@ int nwParseData(unsigned sock, HWND hDlg, int listbox, char* name, struct sockad
 {
     for (;;) {
         if (HowMuchRx(sock) < kMinAnswer) {
-            WaitForStuff(sock, 1);
+            const DWORD wait = wait_allowed(kSilenceMs);
+            if (wait == 0)
+                return 0;
+            wait_readable(sock, wait);
             if (HowMuchRx(sock) < kMinAnswer)
                 return 0;
         }
@@ -134,11 +164,12 @@ int nwParseData(unsigned sock, HWND hDlg, int listbox, char* name, struct sockad
         if (len == SOCKET_ERROR) {
             if (Check_Error() != WSAEWOULDBLOCK)
                 return 1;
-            if (WaitForStuff(sock, 1) != 0)
+            const DWORD wait = wait_allowed(kSilenceMs);
+            if (wait == 0 || wait_readable(sock, wait) != 0)
                 return 1;
             continue;
         }
-        if (parse_answer(len, hDlg, listbox, name, addr, found))
+        if (parse_answer(len, hDlg, listbox, name, addr, found) || wait_allowed(kSilenceMs) == 0)
             return 0;
     }
 }
@@ -187,7 +218,9 @@ int gatherServices(HWND hDlg, int listbox, char* name, struct sockaddr_ipx* addr
                 send_failed = true;
                 break;
             }
-            if (WaitForStuff(sock, kAnswerWaitSeconds) != 0)
+            attemptBounded = 1;
+            attemptEnd = GetTickCount() + kAttemptMs;
+            if (wait_readable(sock, kAttemptMs) != 0)
                 continue;
             nwParseData(sock, hDlg, listbox, name, addr, found);
             if (lookup) {
@@ -197,6 +230,7 @@ int gatherServices(HWND hDlg, int listbox, char* name, struct sockaddr_ipx* addr
                     setBcast(&dest, sock);
             }
         }
+        attemptBounded = 0;
         if (lookup && addr && !send_failed && *found == 0) {
             dprintf("gather: %s not found - nuking\r\n", name);
             memset(addr->sa_netnum, 0, sizeof addr->sa_netnum);

@@ -7,6 +7,7 @@
 #include "iface32.h"
 #include "mydebug.h"
 #include "netstuff.h"
+#include "pump_link.h"
 
 signed char sockState = 0;
 
@@ -41,7 +42,12 @@ int connect_sequence(signed char port)
 {
     int result = -1;
     initQueues();
-    if (load_sock_state() == 0) {
+    // NOTE: the service list is read again at every open, also after a
+    // failed connect, so a list corrected meanwhile is used at once.
+    // Windows Sockets stays started from the first initialisation
+    // (InitWsock does nothing then), so every WSAStartup is still balanced
+    // by the WSACleanup of the next disconnect.
+    if (load_sock_state() <= 1) {
         result = inicom_95(port);
         if (result == 0)
             store_sock_state(1);
@@ -55,6 +61,8 @@ int connect_sequence(signed char port)
                 SetEvent(AppToVxDR3);
             }
             VxDSubf(port, SUBF_CONNECTED);
+            if (auto link = current_link(); link && link->reported_up() && connection_is(link->id))
+                VxDClose(0, 0);
             return result;
         }
     }

@@ -4,6 +4,7 @@
 #include "iface32.h"
 #include "mydebug.h"
 #include "netstuff.h"
+#include "pump_link.h"
 
 namespace {
 
@@ -28,16 +29,13 @@ void wait_writable(SOCKET s)
 
 // A failed transfer ends the connection towards the driver and the user,
 // unless the runtime is itself taking the connection down: then the failure
-// is the runtime's own close, not one from the network side.
-void report_close(unsigned mine)
+// is the runtime's own close, not one from the network side. A close met
+// while the connection is still being set up is reported once the driver
+// knows it is up.
+void report_close(PumpLink& link)
 {
-    if (connection_is(mine))
+    if (connection_is(link.id) && !link.hold_close())
         VxDClose(0, 0);
-}
-
-unsigned connection_of(LPVOID param)
-{
-    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(param));
 }
 
 // Hands fromNetQ to the driver until it is empty. Returns false when the
@@ -72,7 +70,7 @@ bool deliver_queued(unsigned mine)
 
 } // namespace
 
-void VxDToNet(signed char portNumber, int* status)
+void VxDToNet(signed char portNumber, const PumpLink& link, int* status)
 {
     if (portNumber < 0 || port_state() != PORT_CONNECTED)
         return;
@@ -93,27 +91,30 @@ void VxDToNet(signed char portNumber, int* status)
         }
         for (;;) {
             nwrite = 0;
-            if (queued(&toNetQ) == 0)
+            // Checked before every socket call: once the connection is
+            // being taken down its socket may be closed at any moment.
+            if (queued(&toNetQ) == 0 || !connection_is(link.id))
                 break;
             dprintf("kolm32: write to net\r\n");
-            nwrite = xferToNet_95(port_socket(), toNetBf, &toNetQ, status);
-            if (*status != WSAEWOULDBLOCK)
+            nwrite = xferToNet_95(link.sock, toNetBf, &toNetQ, status);
+            if (*status != WSAEWOULDBLOCK || !connection_is(link.id))
                 break;
             dprintf("kolm32: got bogus WouldBlock on write\r\n");
-            wait_writable(port_socket());
+            wait_writable(link.sock);
             *status = 0;
         }
-    } while (nread != 0 || nwrite != 0);
+    } while ((nread != 0 || nwrite != 0) && connection_is(link.id));
     dprintf("kolm32: out of loop\r\n");
 }
 
 DWORD WINAPI VxDToNetThread(LPVOID dummy)
 {
-    const unsigned mine = connection_of(dummy);
+    const std::shared_ptr<PumpLink> link = take_link(dummy);
+    bool failed = false;
     for (;;) {
         WaitForSingleObject(VxDToNetEventR3, INFINITE);
         dprintf("kolm32: readEvent\r\n");
-        if (!connection_is(mine)) {
+        if (!connection_is(link->id)) {
             // Pass on a wake-up that was meant for a newer connection's pump.
             if (online())
                 SetEvent(VxDToNetEventR3);
@@ -121,35 +122,35 @@ DWORD WINAPI VxDToNetThread(LPVOID dummy)
             break;
         }
         int status = 0;
-        VxDToNet(0, &status);
+        VxDToNet(0, *link, &status);
         if (status != 0 && status != WSAEWOULDBLOCK) {
             dprintf("kolm32: socket write error %d - closing\r\n", status);
-            report_close(mine);
+            failed = true;
             break;
         }
-        if (!connection_is(mine)) {
+        if (!connection_is(link->id)) {
             dprintf("kolm32: (V2NThread) redir offline\r\n");
             break;
         }
     }
+    link->leave_socket();
+    if (failed)
+        report_close(*link);
     dprintf("kolm32: VxDToNetThread exiting\r\n");
     return 0;
 }
 
 DWORD WINAPI NetToVxDThread(LPVOID dummy)
 {
-    const unsigned mine = connection_of(dummy);
-    // NOTE: the socket is the one of this pump's own connection, taken
-    // when the pump starts (it is stored before the pumps are). A pump that
-    // runs late must not receive from the socket of a newer connection:
-    // what it took there would be dropped as no longer its own.
-    const unsigned sock = port_socket();
-    for (;;) {
+    const std::shared_ptr<PumpLink> link = take_link(dummy);
+    const unsigned mine = link->id;
+    bool failed = false;
+    while (connection_is(mine)) {
         int status = 0;
-        xferFromNet_95(sock, fromNetBf, &fromNetQ, &status);
+        xferFromNet_95(link->sock, fromNetBf, &fromNetQ, &status);
         if (status != 0) {
             dprintf("kolm32: socket read error %d - closing\r\n", status);
-            report_close(mine);
+            failed = true;
             break;
         }
         if (!connection_is(mine)) {
@@ -159,6 +160,9 @@ DWORD WINAPI NetToVxDThread(LPVOID dummy)
         if (!deliver_queued(mine))
             break;
     }
+    link->leave_socket();
+    if (failed)
+        report_close(*link);
     dprintf("kolm32: NetToVxdThread exiting\r\n");
     return 0;
 }

@@ -3,6 +3,9 @@
 // port), then WinMain itself.
 #include "win32/winmain.h"
 
+#include <cstdio>
+
+#include "internal/instance_lock.h"
 #include "internal/program_help.h"
 #include "kolm32.h"
 #include "portdrv/port_loader.h"
@@ -13,6 +16,18 @@ int main(int argc, char** argv)
 {
     if (const auto answered = kolm::linux_entry_options(argc, argv, kolm32_help))
         return *answered;
+    // One runtime per machine root: a second one would take the port's
+    // link over and overwrite the window handle the others find it by.
+    pid_t holder = 0;
+    const auto instance = kolm::platform::InstanceLock::claim("kolm32", &holder);
+    if (!instance) {
+        if (holder > 0)
+            std::fprintf(stderr, "kolm32: already running on this machine root (process %ld)\n",
+                         static_cast<long>(holder));
+        else
+            std::fprintf(stderr, "kolm32: cannot tell whether another runtime runs on this machine root\n");
+        return 3;
+    }
     RegisterKolm32Resources();
     // Held until WinMain returns: the port stays published while the
     // runtime runs and its links go with it.

@@ -10,6 +10,7 @@
 #include "inotice.h"
 #include "mydebug.h"
 #include "nwservi.h"
+#include "pump_link.h"
 
 HWND hWndTimerApp = nullptr;
 HINSTANCE hTimerApp = nullptr;
@@ -18,8 +19,6 @@ char wsockInitted = 0;
 int lasterror = 0;
 
 namespace {
-
-const DWORD kPumpStack = 0x500;
 
 void notice(int hold, const char* text)
 {
@@ -136,30 +135,11 @@ int await_connect(SOCKET s)
     return 1;
 }
 
-std::atomic<unsigned> g_connection{0};
-
-void start_pumps()
-{
-    DWORD tid;
-    LPVOID id = reinterpret_cast<LPVOID>(static_cast<uintptr_t>(++g_connection));
-    HANDLE h = CreateThread(nullptr, kPumpStack, VxDToNetThread, id, 0, &tid);
-    if (h)
-        CloseHandle(h);
-    h = CreateThread(nullptr, kPumpStack, NetToVxDThread, id, 0, &tid);
-    if (h)
-        CloseHandle(h);
-}
-
 } // namespace
-
-unsigned current_connection()
-{
-    return g_connection.load();
-}
 
 bool connection_is(unsigned id)
 {
-    return online() && g_connection.load() == id;
+    return online() && current_connection() == id;
 }
 
 int online()
@@ -250,6 +230,7 @@ int conn_95(signed char portNumber)
 {
     dprintf("kolm32: conn_95\n");
     set_online(0);
+    begin_connection();
     char notestr[NOTICE_TEXT_LEN];
     for (int i = 0; i < MAX_SERVICES; ++i) {
         const service_desc* s = &ports[0].serv[i];
@@ -266,7 +247,7 @@ int conn_95(signed char portNumber)
                 set_online(1);
         }
         if (online()) {
-            start_pumps();
+            start_pumps(port_socket());
             wsprintfA(notestr, "Successfully redirected %s to service %s", portName, s->name);
             notice(HOLD_SUCCESS, notestr);
             break;
@@ -341,9 +322,14 @@ int disconn_95(signed char portNumber)
     notice(HOLD_SUCCESS, "Disconnected.");
     set_online(0);
     set_port_state(PORT_APP_CLOSED);
-    DeInitWsock();
     SetEvent(VxDToNetEventR3);
     SetEvent(NetToVxDEventR3);
+    // NOTE: the pumps wake from the close or the events and leave the
+    // socket before Windows Sockets is cleaned up, which they would
+    // otherwise find gone under them.
+    if (auto link = current_link())
+        link->await_off_socket();
+    DeInitWsock();
     return 0;
 }
 

@@ -56,8 +56,10 @@ int readcommstring_proc(unsigned socket, char* buf, int size, int* status);
 int can_i_tx(unsigned socket);
 void heinous_pause(int howlong);
 
-// Pump threads and one pump pass.
-void VxDToNet(signed char portNumber, int* status);
+struct PumpLink;
+
+// Pump threads and one pump pass on the socket of the pump's connection.
+void VxDToNet(signed char portNumber, const PumpLink& link, int* status);
 DWORD WINAPI VxDToNetThread(LPVOID dummy);
 DWORD WINAPI NetToVxDThread(LPVOID dummy);
 

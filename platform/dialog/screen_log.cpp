@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kolm::platform {
@@ -88,19 +90,76 @@ std::filesystem::path screen_log_path()
     return machine_dir("run") / "screen.log";
 }
 
+std::filesystem::path rotated_screen_log_path(const std::filesystem::path& log)
+{
+    auto rotated = log;
+    rotated += ".1";
+    return rotated;
+}
+
+namespace {
+
+void lock(int fd, int how)
+{
+    while (::flock(fd, how) != 0 && errno == EINTR) {
+    }
+}
+
+// Whether `fd` is still the file at `path` (no rotation came in between).
+bool still_the_log(int fd, const std::filesystem::path& path, struct stat* st)
+{
+    struct stat at_path {};
+    return ::fstat(fd, st) == 0 && ::stat(path.c_str(), &at_path) == 0 && at_path.st_dev == st->st_dev
+        && at_path.st_ino == st->st_ino;
+}
+
+// The log opened for appending, under a shared lock and certain to be the
+// current one: a rotation (under the exclusive lock) cannot come between
+// this and the write, so nothing is ever appended to a rotated log.
+int open_current_log(const std::filesystem::path& path)
+{
+    for (int tries = 0; tries < 8; ++tries) {
+        int fd;
+        do {
+            fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0)
+            return -1;
+        lock(fd, LOCK_SH);
+        struct stat st {};
+        if (still_the_log(fd, path, &st))
+            return fd;
+        ::close(fd); // rotated meanwhile: the new one is meant
+    }
+    return -1;
+}
+
+// Moves a full log aside as screen.log.1 (replacing the one before) in one
+// rename; readers follow it (ScreenLogReader). Of several writers that find
+// the log full, the first rotates and the others find it done.
+void rotate_if_full(int fd, const std::filesystem::path& path)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) < kScreenLogLimit)
+        return;
+    lock(fd, LOCK_EX);
+    if (still_the_log(fd, path, &st) && static_cast<uint64_t>(st.st_size) >= kScreenLogLimit)
+        ::rename(path.c_str(), rotated_screen_log_path(path).c_str());
+}
+
+} // namespace
+
 bool append_screen_line(const std::string& line)
 {
     const auto path = screen_log_path();
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = open_current_log(path);
     if (fd < 0)
         return false;
     ssize_t n;
     do {
         n = ::write(fd, line.data(), line.size());
     } while (n < 0 && errno == EINTR);
+    rotate_if_full(fd, path);
     ::close(fd);
     // NOTE: a short write (a full disk) is not completed with a second
     // write, which another process's line could come between.

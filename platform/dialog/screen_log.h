@@ -31,8 +31,16 @@
 //
 // Each line is appended with one write() to a file opened with O_APPEND,
 // so the lines of several processes never interleave.
+//
+// The log is bounded: once a line takes it to kScreenLogLimit bytes or
+// more, it is renamed to screen.log.1 (replacing the older one) in one
+// step, and the next line starts a new screen.log. Writers append under a
+// shared flock of the log and rotate under an exclusive one, so no line is
+// ever appended to a log that was already moved aside, and a reader that
+// has read the old log to its end has seen all of it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -51,6 +59,10 @@ std::string format_screen_line(std::string_view program, std::string_view kind, 
 // This program's name as the screen log writes it.
 std::string screen_program_name();
 std::filesystem::path screen_log_path();
+// Where a full log `log` is moved: the same name with ".1".
+std::filesystem::path rotated_screen_log_path(const std::filesystem::path& log);
+
+constexpr uint64_t kScreenLogLimit = 1024 * 1024;
 
 // Appends one formatted line; false when it could not be written whole.
 bool append_screen_line(const std::string& line);

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kolm::platform {
@@ -99,6 +100,15 @@ std::filesystem::path resolve(const std::filesystem::path& path)
     return path.empty() ? screen_log_path() : path;
 }
 
+int open_read_only(const std::filesystem::path& path)
+{
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 } // namespace
 
 std::optional<std::string> ScreenLine::field(std::string_view name) const
@@ -147,23 +157,16 @@ std::optional<ScreenLine> parse_screen_line(std::string_view line)
 ScreenLogReader::ScreenLogReader(std::filesystem::path path, bool from_end)
     : m_path(resolve(path))
 {
-    if (from_end) {
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(m_path, ec);
-        m_offset = ec ? 0 : size;
+    struct stat st {};
+    if (from_end && ::stat(m_path.c_str(), &st) == 0) {
+        m_offset = static_cast<uint64_t>(st.st_size);
+        m_dev = st.st_dev;
+        m_ino = st.st_ino;
     }
 }
 
-std::vector<ScreenLine> ScreenLogReader::read_new()
+void ScreenLogReader::read_from(int fd)
 {
-    std::vector<ScreenLine> out = std::move(m_pending);
-    m_pending.clear();
-    int fd;
-    do {
-        fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return out;
     char buf[8192];
     for (;;) {
         const ssize_t n = ::pread(fd, buf, sizeof buf, static_cast<off_t>(m_offset));
@@ -174,6 +177,34 @@ std::vector<ScreenLine> ScreenLogReader::read_new()
         m_offset += static_cast<uint64_t>(n);
         m_partial.append(buf, static_cast<size_t>(n));
     }
+}
+
+std::vector<ScreenLine> ScreenLogReader::read_new()
+{
+    std::vector<ScreenLine> out = std::move(m_pending);
+    m_pending.clear();
+    const int fd = open_read_only(m_path);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return out;
+    }
+    if (m_ino != 0 && (st.st_dev != m_dev || st.st_ino != m_ino)) {
+        // The log was moved aside since the last read: the rest of it is
+        // in screen.log.1 (if it has not been replaced since), and the new
+        // log is read from its start.
+        const int old = open_read_only(rotated_screen_log_path(m_path));
+        struct stat ost {};
+        if (old >= 0 && ::fstat(old, &ost) == 0 && ost.st_dev == m_dev && ost.st_ino == m_ino)
+            read_from(old);
+        if (old >= 0)
+            ::close(old);
+        m_offset = 0;
+    }
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
+    read_from(fd);
     ::close(fd);
     size_t start = 0;
     for (size_t nl; (nl = m_partial.find('\n', start)) != std::string::npos; start = nl + 1) {
@@ -242,8 +273,10 @@ std::optional<ScreenLine> ScreenLogReader::wait_for(std::string_view needle, std
 
 std::vector<ScreenLine> read_screen_log(const std::filesystem::path& path)
 {
-    ScreenLogReader reader(path);
-    return reader.read_new();
+    std::vector<ScreenLine> out = ScreenLogReader(rotated_screen_log_path(resolve(path))).read_new();
+    auto current = ScreenLogReader(path).read_new();
+    out.insert(out.end(), std::make_move_iterator(current.begin()), std::make_move_iterator(current.end()));
+    return out;
 }
 
 } // namespace kolm::platform

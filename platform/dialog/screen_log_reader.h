@@ -29,7 +29,10 @@ struct ScreenLine {
 std::optional<ScreenLine> parse_screen_line(std::string_view line);
 
 // Follows the log from its start (or from its end at construction, with
-// `from_end`), one whole line at a time.
+// `from_end`), one whole line at a time, across its rotations: when the log
+// has been moved aside, the rest of it is read from screen.log.1 before the
+// new log. (A log rotated twice between two reads loses the lines of the
+// one in between.)
 class ScreenLogReader {
 public:
     explicit ScreenLogReader(std::filesystem::path path = {}, bool from_end = false);
@@ -47,13 +50,17 @@ public:
                                        std::chrono::milliseconds bound = std::chrono::seconds(10));
 
 private:
+    // Reads `fd` from m_offset on into m_partial.
+    void read_from(int fd);
+
     std::filesystem::path m_path;
     uint64_t m_offset = 0;
+    uint64_t m_dev = 0, m_ino = 0; // the log m_offset is in; 0: none read yet
     std::string m_partial;
     std::vector<ScreenLine> m_pending; // read but not yet handed out by wait_for
 };
 
-// Every line of the log as it is now.
+// Every line the log still keeps: screen.log.1, then screen.log.
 std::vector<ScreenLine> read_screen_log(const std::filesystem::path& path = {});
 
 } // namespace kolm::platform

@@ -137,17 +137,13 @@ DWORD PortDriver::do_write(const vxdParam& p)
     AppyQ* q = r.q;
     DWORD moved = 0;
     m_app->write_begin();
-    while (q->count > 0) {
+    if (q->count > 0) {
         const DWORD to_end = q->size - q->head;
-        const DWORD piece = q->count < to_end ? q->count : to_end;
-        const size_t n = m_app->give_input(r.buf + q->head, piece);
-        if (n == 0)
-            break;
+        const DWORD first = q->count < to_end ? q->count : to_end;
+        const size_t n = m_app->give_input_pieces(r.buf + q->head, first, r.buf, q->count - first);
         q->head = (q->head + static_cast<DWORD>(n)) % q->size;
         q->count -= static_cast<DWORD>(n);
-        moved += static_cast<DWORD>(n);
-        if (n < piece)
-            break;
+        moved = static_cast<DWORD>(n);
     }
     m_app->write_done(moved, q->count);
     return moved;

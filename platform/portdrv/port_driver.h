@@ -29,6 +29,17 @@ public:
     // Offers bytes from the network to the application; returns how many it
     // took now. The rest stays queued in the runtime's ring.
     virtual size_t give_input(const char* src, size_t len) = 0;
+    // The same for the ring's two pieces, the first one first (the second
+    // is empty unless the bytes wrap round the ring's end). The default
+    // offers them one after the other; a side that can take both in one
+    // step does.
+    virtual size_t give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len)
+    {
+        const size_t n = give_input(first, first_len);
+        if (n < first_len || second_len == 0)
+            return n;
+        return n + give_input(second, second_len);
+    }
     // Bracket one DIOC_WRITE: `left` is what stayed in the ring.
     virtual void write_begin() {}
     virtual void write_done(size_t taken, size_t left) { (void)taken, (void)left; }

@@ -95,9 +95,21 @@ void on_exit_signal(int sig)
     errno = saved;
 }
 
+// The runtime window published in the registry, if it is this process's:
+// a window another process published there must never be ended by a signal
+// sent to this one.
+HWND own_runtime_window()
+{
+    const HWND runtime = DwordToHandle<HWND>(read_published_value("HWND"));
+    DWORD pid = 0;
+    if (!runtime || !GetWindowThreadProcessId(runtime, &pid) || pid != GetCurrentProcessId())
+        return nullptr;
+    return runtime;
+}
+
 // Runs outside the signal handler: removes the links, then asks the
-// runtime to end the way the installer does. Without a runtime window the
-// signal takes its default course.
+// runtime to end the way the installer does. Without a runtime window of
+// this process the signal takes its default course.
 void exit_signal_thread()
 {
     for (;;) {
@@ -108,7 +120,7 @@ void exit_signal_thread()
         if (n <= 0)
             return;
         withdraw_loaded_links();
-        const HWND runtime = DwordToHandle<HWND>(read_published_value("HWND"));
+        const HWND runtime = own_runtime_window();
         if (!runtime || !PostMessageA(runtime, WM_DESTROY, 0, 0)) {
             std::signal(sig, SIG_DFL);
             std::raise(sig);
@@ -241,10 +253,10 @@ LoadedPorts::~LoadedPorts()
 
 void LoadedPorts::withdraw_links()
 {
-    const std::string slave = m_port->slave_path();
-    withdraw_link(m_port->link_path(), slave);
+    const std::string published = m_port->published_path();
+    withdraw_link(m_port->link_path(), published);
     if (!m_port->extra_link().empty())
-        withdraw_link(m_port->extra_link(), slave);
+        withdraw_link(m_port->extra_link(), published);
 }
 
 std::unique_ptr<LoadedPorts> load_port_drivers(const LoaderSettings& settings)

@@ -27,7 +27,8 @@
 //
 // The links are removed when the process ends normally, on exit(), and on
 // SIGINT or SIGTERM, which also ask the runtime to end as the installer
-// does (WM_DESTROY to its window). A second signal ends the process at once.
+// does (WM_DESTROY to its window, if the window published is this
+// process's). A second signal ends the process at once.
 #pragma once
 
 #include <memory>

@@ -83,13 +83,22 @@ SysResult<std::unique_ptr<PtyDevice>> PtyDevice::create(gid_t group)
     if (s < 0)
         return fail("TIOCGPTPEER");
     ::close(s);
+    // A path-only descriptor neither opens the line (no tty open, nothing
+    // for inotify) nor keeps it alive, yet /proc/PID/fd/N reopens it.
+    const int handle = ::open(name, O_PATH | O_CLOEXEC);
+    if (handle < 0)
+        return fail("open slave path");
     // The IOCTL status our own setup caused is read and ignored like any
     // other change: it describes the line as it now is.
-    return std::unique_ptr<PtyDevice>(new PtyDevice(m, name, t));
+    return std::unique_ptr<PtyDevice>(new PtyDevice(m, handle, name, t));
 }
 
-PtyDevice::PtyDevice(int master, std::string slave, const termios& initial)
-    : m_master(master), m_slave(std::move(slave)), m_initial(initial)
+PtyDevice::PtyDevice(int master, int handle, std::string slave, const termios& initial)
+    : m_master(master)
+    , m_handle(handle)
+    , m_slave(std::move(slave))
+    , m_published("/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(handle))
+    , m_initial(initial)
 {
 }
 
@@ -99,6 +108,8 @@ PtyDevice::~PtyDevice()
     // slave: reads give 0, writes EIO, poll reports POLLHUP.
     if (m_master >= 0)
         ::close(m_master);
+    if (m_handle >= 0)
+        ::close(m_handle);
 }
 
 bool PtyDevice::slave_open() const

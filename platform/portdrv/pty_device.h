@@ -46,6 +46,13 @@ public:
 
     int master() const { return m_master; }
     const std::string& slave_path() const { return m_slave; }
+    // The name published for applications: /proc/PID/fd/N of a descriptor
+    // of ours for the slave. It leads to this line only while this process
+    // holds it: once the process ends, even by SIGKILL, the name is gone,
+    // and a stale link can never lead to another program's terminal that
+    // got the same /dev/pts number. Once the pair is closed, opening it
+    // fails (EIO) even if the number has been given out again.
+    const std::string& published_path() const { return m_published; }
 
     // Whether anyone has the slave open at this moment.
     bool slave_open() const;
@@ -71,10 +78,12 @@ public:
     bool discard_unread_output();
 
 private:
-    PtyDevice(int master, std::string slave, const termios& initial);
+    PtyDevice(int master, int handle, std::string slave, const termios& initial);
 
     int m_master = -1;    // owned; -1 once closed
+    int m_handle = -1;    // owned: the slave opened with O_PATH
     std::string m_slave;  // /dev/pts/N
+    std::string m_published; // /proc/PID/fd/<m_handle>
     termios m_initial{};  // raw, EXTPROC, as created
 };
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include <sys/epoll.h>
+#include <sys/uio.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -32,11 +33,11 @@ SysResult<std::shared_ptr<PtyPort>> PtyPort::create(PtyPortOptions options)
         return SysError{"watch descriptors", errno};
     if (!port->watch(*port->m_pty, port->m_wd))
         return SysError{"inotify_add_watch " + port->m_pty->slave_path(), errno};
-    auto linked = publish_link(port->m_link, port->m_pty->slave_path());
+    auto linked = publish_link(port->m_link, port->m_pty->published_path());
     if (!linked)
         return linked.error();
     if (!port->m_opt.extra_link.empty()) {
-        auto extra = publish_link(port->m_opt.extra_link, port->m_pty->slave_path());
+        auto extra = publish_link(port->m_opt.extra_link, port->m_pty->published_path());
         if (!extra)
             port->m_link_problem = extra.error().message();
     }
@@ -76,18 +77,29 @@ bool PtyPort::watch(PtyDevice& pty, int& wd)
     if (wd < 0)
         return false;
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLOUT | EPOLLET;
+    ev.events = EPOLLIN | EPOLLET;
     ev.data.fd = pty.master();
     return ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, pty.master(), &ev) == 0;
+}
+
+// NOTE: room on the master is watched only while the runtime waits for
+// it. Watched all the time, every read the application makes wakes the
+// watcher (an edge per read), once for every piece the runtime hands over.
+void PtyPort::watch_for_space(int master, bool on)
+{
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLET | (on ? EPOLLOUT : 0u);
+    ev.data.fd = master;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, master, &ev);
 }
 
 PtyPort::~PtyPort()
 {
     stop();
-    const std::string slave = slave_path();
-    withdraw_link(m_link, slave);
+    const std::string published = published_path();
+    withdraw_link(m_link, published);
     if (!m_opt.extra_link.empty())
-        withdraw_link(m_opt.extra_link, slave);
+        withdraw_link(m_opt.extra_link, published);
     for (int fd : {m_epoll, m_inotify, m_wake})
         if (fd >= 0)
             ::close(fd);
@@ -152,6 +164,12 @@ std::string PtyPort::slave_path() const
     return m_pty ? m_pty->slave_path() : std::string();
 }
 
+std::string PtyPort::published_path() const
+{
+    std::lock_guard lock(m_in_lock);
+    return m_pty ? m_pty->published_path() : std::string();
+}
+
 size_t PtyPort::buffered_output() const
 {
     std::lock_guard lock(m_out_lock);
@@ -181,7 +199,7 @@ size_t PtyPort::take_output(char* dst, size_t max)
         m_out_count -= n;
         if (n > 0)
             m_out_unconfirmed = true;
-        if (m_reader_stalled && m_out_count < cap) {
+        if (m_reader_stalled && (m_out_count == 0 || cap - m_out_count >= kMasterRead)) {
             m_reader_stalled = false;
             wake_watcher = true;
         }
@@ -193,6 +211,13 @@ size_t PtyPort::take_output(char* dst, size_t max)
 
 size_t PtyPort::give_input(const char* src, size_t len)
 {
+    return give_input_pieces(src, len, nullptr, 0);
+}
+
+// Both pieces go to the master in one write where they fit.
+size_t PtyPort::give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len)
+{
+    const size_t len = first_len + second_len;
     std::lock_guard lock(m_in_lock);
     if (!m_accept_input || !m_pty) {
         if (len > 0)
@@ -200,10 +225,23 @@ size_t PtyPort::give_input(const char* src, size_t len)
         return len;
     }
     const int fd = m_pty->master();
+    iovec pieces[2] = { { const_cast<char*>(first), first_len }, { const_cast<char*>(second), second_len } };
     size_t total = 0;
     bool armed = false;
     while (total < len) {
-        const ssize_t w = ::write(fd, src + total, len - total);
+        // The pieces not yet written, from where the last write ended.
+        iovec left[2];
+        int count = 0;
+        size_t skip = total;
+        for (const iovec& p : pieces) {
+            if (skip >= p.iov_len) {
+                skip -= p.iov_len;
+                continue;
+            }
+            left[count++] = { static_cast<char*>(p.iov_base) + skip, p.iov_len - skip };
+            skip = 0;
+        }
+        const ssize_t w = ::writev(fd, left, count);
         if (w > 0) {
             total += static_cast<size_t>(w);
             continue;
@@ -217,6 +255,7 @@ size_t PtyPort::give_input(const char* src, size_t len)
             if (armed)
                 break;
             m_want_space.store(true);
+            watch_for_space(fd, true);
             armed = true;
             continue;
         }

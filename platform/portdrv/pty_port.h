@@ -70,6 +70,10 @@ struct PtyPortOptions {
 
 class PtyPort final : public AppSide {
 public:
+    // Most bytes one read of the master takes, and the least room it waits
+    // for while the runtime still has output to take.
+    static constexpr size_t kMasterRead = 4096;
+
     // An open or close of the slave as inotify reported it.
     struct SlaveEvent {
         int wd;
@@ -91,8 +95,10 @@ public:
     const std::filesystem::path& extra_link() const { return m_opt.extra_link; }
     // Why the extra link could not be published; empty when it was.
     const std::string& link_problem() const { return m_link_problem; }
-    // The slave the links point at now (it changes at every hang-up).
+    // The slave the port is now (it changes at every hang-up), and the
+    // name the links point at, which leads to it (PtyDevice::published_path).
     std::string slave_path() const;
+    std::string published_path() const;
     // Ptys made so far: 1, plus one per hang-up.
     unsigned generation() const { return m_generation.load(); }
     // Opens minus closes of the slave by applications, as last counted.
@@ -106,6 +112,7 @@ public:
     size_t take_output(char* dst, size_t max) override;
     void read_done(size_t moved) override;
     size_t give_input(const char* src, size_t len) override;
+    size_t give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len) override;
     void write_done(size_t taken, size_t left) override;
     void on_subfunction(int subf) override;
 
@@ -150,6 +157,9 @@ private:
     void hang_up();
     bool end_input(); // true when the session wrote to the pty
     void discard_own_input();
+    // Adds room on the master to what the watcher waits for, or takes it
+    // out again. Called with m_in_lock held.
+    void watch_for_space(int master, bool on);
     void clear_output();
     void raise_disc();
     void raise(int code);

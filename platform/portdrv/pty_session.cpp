@@ -224,7 +224,7 @@ void PtyPort::hang_up()
             raise_disc();
         return;
     }
-    publish(fresh.value()->slave_path());
+    publish(fresh.value()->published_path());
     std::unique_ptr<PtyDevice> old;
     {
         std::lock_guard lock(m_in_lock);

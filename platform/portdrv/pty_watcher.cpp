@@ -61,6 +61,11 @@ void PtyPort::run()
         if (m_closing && closing_drained())
             finish_close();
         on_deadlines();
+        // NOTE: the end of the reopen grace may have found a newcomer on
+        // the slave; then nothing of the closing session is left to drain,
+        // and nothing else would wake this loop before the drain time ends.
+        if (m_closing && closing_drained())
+            finish_close();
         // Opens and closes read while looking for a newcomer are handled
         // now: inotify will not report them again.
         if (!m_unhandled.empty())
@@ -291,7 +296,7 @@ bool PtyPort::fill_ring()
 {
     const int fd = m_pty->master();
     const bool eof_before = m_master_eof;
-    char buf[4096 + 1]; // one status byte, then data
+    char buf[kMasterRead + 1]; // one status byte, then data
     bool got = false;
     bool newcomer = false;
     for (;;) {
@@ -299,8 +304,14 @@ bool PtyPort::fill_ring()
         {
             std::lock_guard lock(m_out_lock);
             room = m_out.size() - m_out_count - m_carry.size(); // the carry goes in first at the next Prep
-            if (room == 0)
+            // NOTE: while the runtime still has bytes to take, the master is
+            // read only once a whole read's worth of room is free: reading
+            // into every scrap of room the runtime leaves costs a read (and
+            // a look at inotify) per piece it takes.
+            if (room == 0 || (room < kMasterRead && m_out_count > 0)) {
                 m_reader_stalled = true; // take_output wakes us when it makes room
+                room = 0;
+            }
         }
         if (room == 0)
             break;
@@ -399,6 +410,13 @@ void PtyPort::line_changed()
 
 void PtyPort::on_master_writable()
 {
+    // Unwatched first: a give_input that finds the pty full again after
+    // this watches it anew (both under the input lock), so no want is lost.
+    {
+        std::lock_guard lock(m_in_lock);
+        if (m_pty)
+            watch_for_space(m_pty->master(), false);
+    }
     if (m_want_space.exchange(false))
         if (auto d = m_driver.lock())
             d->input_space();
@@ -450,12 +468,11 @@ void PtyPort::handle_subfunction(int subf)
             hang_up();
         break;
     case SUBF_NET_CLOSED:
-        // NOTE: one that comes before the session's SUBF_CONNECTED is the
-        // late report of the previous connection's pump (its receive fails
-        // when that connection is torn down), and the new connection is
-        // sound. A far end that drops the new connection before the
-        // runtime reports it connected looks the same and is not turned
-        // into a hang-up.
+        // NOTE: the runtime reports a close of the session's connection only
+        // after SUBF_CONNECTED (a far end that drops the connection while it
+        // is being set up is reported once it is up). One that comes before
+        // is a late report of an earlier connection, and is not turned into
+        // a hang-up of the new session.
         if (current && m_connected_session == m_session_id)
             hang_up();
         else if (m_closing)

@@ -2,6 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace kolm::platform {
 
 LONG registry_error_from_sqlite(int rc)
@@ -111,8 +115,31 @@ Database::~Database()
     sqlite3_close_v2(m_db);
 }
 
+namespace {
+
+// The registry holds what the programs were told to trust (services,
+// window handles): owner only. SQLite gives its journal and WAL files the
+// database file's mode, so the database is made 0600 before SQLite creates
+// it, and files an older root left looser are tightened.
+void keep_private(const std::filesystem::path& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+        const std::string file = path.string() + suffix;
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+            && (st.st_mode & 077) != 0)
+            ::chmod(file.c_str(), 0600);
+    }
+}
+
+} // namespace
+
 int Database::open(const std::filesystem::path& path)
 {
+    keep_private(path);
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK)

@@ -100,4 +100,12 @@ bool process_alive(DWORD pid)
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
+bool peer_is_same_user(int fd)
+{
+    ucred cred {};
+    socklen_t len = sizeof cred;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred
+        && cred.uid == ::geteuid();
+}
+
 } // namespace kolm::platform

@@ -51,4 +51,10 @@ private:
 
 bool process_alive(DWORD pid);
 
+// Whether the other end of a connected Unix socket runs as this process's
+// user (SO_PEERCRED). A mailbox takes orders such as "destroy this window"
+// and answers with window texts, so both ends check it: the folder's mode
+// alone is not trusted.
+bool peer_is_same_user(int fd);
+
 } // namespace kolm::platform

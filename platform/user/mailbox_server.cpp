@@ -377,8 +377,10 @@ public:
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (m_fd < 0)
             return false;
+        // Owner only, before anyone can connect: not left to the umask.
         if (::bind(m_fd, reinterpret_cast<const sockaddr*>(addr.addr()), addr.length()) != 0
-            || ::listen(m_fd, 128) != 0 || ::rename(temp.c_str(), m_path.c_str()) != 0) {
+            || ::chmod(temp.c_str(), 0600) != 0 || ::listen(m_fd, 128) != 0
+            || ::rename(temp.c_str(), m_path.c_str()) != 0) {
             ::unlink(temp.c_str());
             ::close(m_fd);
             m_fd = -1;
@@ -421,6 +423,10 @@ private:
             int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (client < 0)
                 continue; // EAGAIN, EINTR, ECONNABORTED: nothing to serve
+            if (!peer_is_same_user(client)) {
+                ::close(client); // another user's: refused unread
+                continue;
+            }
             if (g_connections.fetch_add(1) >= max_connections) {
                 g_connections.fetch_sub(1);
                 ::close(client);

@@ -74,6 +74,10 @@ Connection connect_mailbox(const std::filesystem::path& dir, DWORD pid)
     // A connect interrupted and retried may find itself already done.
     if (rc != 0 && errno == EISCONN)
         rc = 0;
+    // A mailbox of another user's is not one of our windows' (nor told
+    // what we send).
+    if (rc == 0 && !peer_is_same_user(conn.fd()))
+        return {};
     if (rc != 0) {
         const int err = errno;
         if (err == ECONNREFUSED || err == ENOENT) {

@@ -2,6 +2,7 @@
 // box, and lookups that find one service's address.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,41 @@ TEST_F(Sap, SendErrorKeepsTheAddress)
     EXPECT_NE(gatherServices(nullptr, 0, name, &a, &found), 0);
     EXPECT_EQ(found, 0);
     EXPECT_EQ(static_cast<unsigned char>(a.sa_netnum[0]), 0x7E);
+}
+
+// Servers on the segment advertise themselves unasked, here about once a
+// second: something always arrives within a second, yet every attempt
+// reads for at most its 3 seconds, so a lookup or a poll ends in about 9.
+class SapUnderSteadyAdvertising : public Sap {
+protected:
+    // A lookup (or poll) of three attempts of 3 s each, with room to spare
+    // for a loaded machine; without the bound it would never end.
+    static constexpr auto kBound = std::chrono::milliseconds(10500);
+    DevsimProcess m_dev{{"--sap", "CHATTY", "--sap-every", "800"}};
+};
+
+TEST_F(SapUnderSteadyAdvertising, LookupEndsInTime)
+{
+    ASSERT_TRUE(m_dev.ready()) << m_dev.error();
+    sockaddr_ipx a{};
+    int found = 7;
+    char name[] = "NOBODY";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(gatherServices(nullptr, 0, name, &a, &found), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(found, 0);
+    EXPECT_LT(took, kBound) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+}
+
+TEST_F(SapUnderSteadyAdvertising, PollEndsInTimeAndListsTheServer)
+{
+    ASSERT_TRUE(m_dev.ready()) << m_dev.error();
+    ListWindow w;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(gatherServices(w.hwnd(), kList, nullptr, nullptr, nullptr), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(w.items(), std::vector<std::string>{"CHATTY"});
+    EXPECT_LT(took, kBound) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
 }
 
 TEST(ClipName, EndsAtTheFirstOtherCharacter)

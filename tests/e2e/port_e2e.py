@@ -45,21 +45,27 @@ def free_service_port():
 
 
 class Rig:
-    def __init__(self, bin_dir, services):
+    def __init__(self, bin_dir, services, **env):
         self.bin_dir = bin_dir
         self.root = tempfile.mkdtemp(prefix="kolm-e2e-")
-        self.env = dict(os.environ, KOLM_ROOT=self.root, KOLM_UI="headless")
+        self.env = dict(os.environ, KOLM_ROOT=self.root, KOLM_UI="headless", **env)
         self.env.pop("DISPLAY", None)
         self.children = []
         reg = os.path.join(self.root, "machine.reg")
         with open(reg, "w") as f:
             f.write(machine(services))
         subprocess.run([self.bin("kolmreg"), "import", reg], check=True, env=self.env, stdout=subprocess.DEVNULL)
+        self.start_runtime()
+
+    def start_runtime(self):
+        """Starts kolm32 and waits until it has published COM3: its link,
+        and the slave it leads to."""
         self.kolm32 = self.spawn([self.bin("kolm32")], stderr=subprocess.PIPE)
         self.err = Lines(self.kolm32.stderr)
         line = self.err.wait_for(lambda l: l.startswith("kolm32: COM3 is "))
         assert line, "kolm32 did not publish COM3"
         self.link = line.split()[3]
+        self.slave = line.split()[4].strip("()")
 
     def bin(self, name):
         return os.path.join(self.bin_dir, name)
@@ -80,6 +86,15 @@ class Rig:
         end = time.monotonic() + bound
         while time.monotonic() < end:
             if text in self.screen():
+                return True
+            time.sleep(0.02)
+        return False
+
+    def wait_screen_after(self, offset, text, bound=BOUND):
+        """Waits until `text` is on the screen log past `offset`."""
+        end = time.monotonic() + bound
+        while time.monotonic() < end:
+            if text in self.screen()[offset:]:
                 return True
             time.sleep(0.02)
         return False

@@ -27,64 +27,6 @@ std::string random_bytes(size_t n, unsigned seed)
     return s;
 }
 
-int subf_count(RuntimeHarness& rt, int subf)
-{
-    int n = 0;
-    for (const auto& s : rt.port().subfunctions())
-        n += s == subf;
-    return n;
-}
-
-LRESULT status_of(RuntimeHarness& rt)
-{
-    return SendMessageA(rt.window(), WM_GET_STATUS, 0, 0);
-}
-
-// Indexes of the screen lines that contain each text, in order; -1 where
-// a text is missing.
-std::vector<int> positions(const std::vector<std::string>& lines, const std::vector<std::string>& texts)
-{
-    std::vector<int> out;
-    int from = 0;
-    for (const auto& t : texts) {
-        int found = -1;
-        for (int i = from; i < static_cast<int>(lines.size()); ++i) {
-            if (lines[static_cast<size_t>(i)].find(t) != std::string::npos) {
-                found = i;
-                break;
-            }
-        }
-        out.push_back(found);
-        if (found >= 0)
-            from = found;
-    }
-    return out;
-}
-
-unsigned char counter_now()
-{
-    return std::atomic_ref<unsigned char>(Notice_send_counter).load();
-}
-
-// Makes sure the service thread has handled every command raised so far.
-// A fetch may bring the last command together with a new Read, so one more
-// Read is raised after that fetch: its own fetch comes only once the thread
-// has handled everything the earlier one brought.
-void sync_service_thread(RuntimeHarness& rt)
-{
-    auto fetches = [&] {
-        int n = 0;
-        for (const auto& c : rt.driver().calls())
-            n += c.code == DIOC_SUBF && c.subfunction == SUBF_GET_COMMANDS;
-        return n;
-    };
-    for (int round = 0; round < 2; ++round) {
-        const int before = fetches();
-        rt.port().raise(CMD_READ);
-        ASSERT_TRUE(rt.port().wait_for([&] { return fetches() > before; }));
-    }
-}
-
 RuntimeSetup with_services(std::vector<std::string> services)
 {
     RuntimeSetup s;
@@ -195,11 +137,44 @@ TEST(DataPath, NoServiceAnswers)
     EXPECT_EQ(sockState, 1);
     EXPECT_EQ(status_of(rt), STATUS_IDLE);
 
-    // The next open goes straight to connecting: the list is not read again.
+}
+
+// Whether Windows Sockets is started in this process now: a socket can be
+// made only then.
+bool winsock_started()
+{
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return WSAGetLastError() != WSANOTINITIALISED;
+    closesocket(s);
+    return true;
+}
+
+// A user who corrects the list after a failed open gets the corrected list
+// at the next open; Windows Sockets is started once for both opens and
+// cleaned up once at the disconnect.
+TEST(DataPath, ListCorrectedAfterAFailedConnectIsUsedAtTheNextOpen)
+{
+    ASSERT_FALSE(winsock_started());
+    RefusingPort refused;
+    RuntimeHarness rt(with_services({refused.service()}));
+    ASSERT_TRUE(rt.start());
+    rt.port().raise(CMD_PREP);
+    ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_CONNECT_FAILED, 1, std::chrono::seconds(40)));
+
     TestServer server;
     rt.set_service(0, server.service());
     rt.port().raise(CMD_PREP);
-    ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_CONNECT_FAILED, 2, std::chrono::seconds(40)));
+    ASSERT_TRUE(rt.port().wait_for(
+        [&] { return subf_count(rt, SUBF_CONNECTED) + subf_count(rt, SUBF_CONNECT_FAILED) >= 2; },
+        std::chrono::seconds(40)));
+    ASSERT_EQ(subf_count(rt, SUBF_CONNECTED), 1) << "the open used the list read before the correction";
+    rt.port().write("corrected");
+    ASSERT_TRUE(rt.port().wait_for_received(9));
+    rt.port().raise(CMD_DISC);
+    ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_DISC_DONE));
+    sync_service_thread(rt);
+    EXPECT_FALSE(winsock_started()) << "WSAStartup and WSACleanup are not balanced";
 }
 
 TEST(DataPath, EmptyListMakesNoAttempt)
@@ -242,6 +217,50 @@ TEST(DataPath, PeerClosesInTheMiddle)
     // And the next open connects again.
     rt.port().raise(CMD_PREP);
     ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_CONNECTED, 2));
+}
+
+// A far end that accepts and closes at once: the close arrives while the
+// connection is still being set up, and must end the session once it is
+// up: the driver hears CONNECTED and then NET_CLOSED (the application's
+// hang-up), and the close notice follows the success notice.
+TEST(DataPath, FarEndClosingRightAfterTheAcceptIsAHangUpEveryTime)
+{
+    TestServer server(ServerMode::HangUp);
+    RuntimeHarness rt(with_services({server.service()}));
+    ASSERT_TRUE(rt.start());
+    const std::string name = server.service().substr(3);
+    constexpr int kRounds = 100;
+    int hung_up = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const size_t lines = rt.screen_lines().size();
+        const size_t base = rt.port().subfunctions().size();
+        rt.port().raise(CMD_PREP);
+        ASSERT_TRUE(rt.port().wait_for([&] { return rt.port().subfunctions().size() > base; })) << round;
+        // The hang-up must follow within the application's patience.
+        rt.port().wait_for([&] { return rt.port().subfunctions().size() >= base + 2; }, std::chrono::seconds(3));
+        const auto subs = rt.port().subfunctions();
+        const std::vector<int> got(subs.begin() + static_cast<std::ptrdiff_t>(base), subs.end());
+        if (got == std::vector<int>{SUBF_CONNECTED, SUBF_NET_CLOSED})
+            ++hung_up;
+        else
+            ADD_FAILURE() << "round " << round << ": " << ::testing::PrintToString(got);
+        auto since = [&] {
+            auto all = rt.screen_lines();
+            all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(lines, all.size())));
+            return all;
+        };
+        ASSERT_TRUE(rt.port().wait_for([&] { return positions(since(), {" closed the connection on"})[0] >= 0; }))
+            << round;
+        std::string shown;
+        for (const auto& l : since())
+            shown += l + "\n";
+        const size_t success = shown.find("Successfully redirected COM3 to service " + name);
+        EXPECT_LT(success, shown.find(name + " closed the connection on COM3"))
+            << "round " << round << ": notices out of order";
+        rt.port().raise(CMD_DISC);
+        ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_DISC_DONE, static_cast<size_t>(round) + 1)) << round;
+    }
+    EXPECT_EQ(hung_up, kRounds);
 }
 
 TEST(DataPath, DtrDropClosesAndTellsTheDriver)

@@ -7,6 +7,7 @@
 #include "data.h"
 #include "datawin.h"
 #include "iface32.h"
+#include "kolmmsg.h"
 #include "inotice.h"
 #include "kolm32.h"
 #include "netstuff.h"
@@ -87,6 +88,12 @@ RuntimeHarness::~RuntimeHarness()
         stop();
     else if (m_thread.joinable())
         m_thread.join();
+    // A runtime that ends while Windows Sockets is started leaves it to the
+    // end of its process; the next runtime in this one starts afresh.
+    if (wsockInitted) {
+        WSACleanup();
+        wsockInitted = 0;
+    }
 }
 
 bool RuntimeHarness::start(bool expect_exit)
@@ -165,6 +172,61 @@ bool RuntimeHarness::wait_screen(const std::string& text, std::chrono::milliseco
             return false;
         },
         bound);
+}
+
+int subf_count(RuntimeHarness& rt, int subf)
+{
+    int n = 0;
+    for (const auto& s : rt.port().subfunctions())
+        n += s == subf;
+    return n;
+}
+
+LRESULT status_of(RuntimeHarness& rt)
+{
+    return SendMessageA(rt.window(), WM_GET_STATUS, 0, 0);
+}
+
+std::vector<int> positions(const std::vector<std::string>& lines, const std::vector<std::string>& texts)
+{
+    std::vector<int> out;
+    int from = 0;
+    for (const auto& t : texts) {
+        int found = -1;
+        for (int i = from; i < static_cast<int>(lines.size()); ++i) {
+            if (lines[static_cast<size_t>(i)].find(t) != std::string::npos) {
+                found = i;
+                break;
+            }
+        }
+        out.push_back(found);
+        if (found >= 0)
+            from = found;
+    }
+    return out;
+}
+
+unsigned char counter_now()
+{
+    return std::atomic_ref<unsigned char>(Notice_send_counter).load();
+}
+
+// A fetch may bring the last command together with a new Read, so one more
+// Read is raised after that fetch: its own fetch comes only once the thread
+// has handled everything the earlier one brought.
+void sync_service_thread(RuntimeHarness& rt)
+{
+    auto fetches = [&] {
+        int n = 0;
+        for (const auto& c : rt.driver().calls())
+            n += c.code == DIOC_SUBF && c.subfunction == SUBF_GET_COMMANDS;
+        return n;
+    };
+    for (int round = 0; round < 2; ++round) {
+        const int before = fetches();
+        rt.port().raise(CMD_READ);
+        ASSERT_TRUE(rt.port().wait_for([&] { return fetches() > before; }));
+    }
 }
 
 } // namespace kolm::test

@@ -58,6 +58,18 @@ private:
     HWND m_hwnd = nullptr;
 };
 
+// Checks shared by the runtime's suites.
+// How often the runtime has sent sub-function `subf` to the driver.
+int subf_count(RuntimeHarness& rt, int subf);
+// The runtime's answer to WM_GET_STATUS.
+LRESULT status_of(RuntimeHarness& rt);
+// Indexes of the screen lines that contain each text, in order; -1 where
+// a text is missing.
+std::vector<int> positions(const std::vector<std::string>& lines, const std::vector<std::string>& texts);
+unsigned char counter_now();
+// Makes sure the service thread has handled every command raised so far.
+void sync_service_thread(RuntimeHarness& rt);
+
 // Puts every global of the runtime back to its start value, so several
 // runtimes can run one after another in one test process.
 void reset_runtime_globals();

@@ -96,6 +96,10 @@ void TestServer::reset_all()
 
 void TestServer::serve(int fd)
 {
+    if (m_mode == ServerMode::HangUp) {
+        ::shutdown(fd, SHUT_RDWR);
+        return;
+    }
     char buf[16384];
     size_t total = 0;
     for (;;) {

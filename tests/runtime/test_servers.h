@@ -11,7 +11,8 @@
 
 namespace kolm::test {
 
-enum class ServerMode { Echo, CloseAfter, Silent };
+// HangUp accepts and closes at once, before anything is sent.
+enum class ServerMode { Echo, CloseAfter, Silent, HangUp };
 
 // A TCP server on 127.0.0.1 whose port is 10000 + number(), served by a
 // thread per connection with plain POSIX sockets (an independent peer).

@@ -179,7 +179,9 @@ class Rig:
         return [vals.get(f"Service{i}") for i in range(4)]
 
     def open_services(self):
-        check(self.click(self.main, 112) < 1.0, "Change took a second or more to return")
+        # Answered once Service Selection is up, well before kolmwin's 5 s
+        # bound (the margin is for a loaded machine).
+        check(self.click(self.main, 112) < 3.0, "Change waited for its dialog to end")
         return self.find("Service Selection")
 
     def add_ip(self, sel, host, port):
@@ -431,10 +433,11 @@ def case_ipx_services(bin_dir):
             p.terminate()
             p.wait(BOUND)
         t = time.monotonic()
-        check(rig.click(sel, 109) < 1.0, "Add IPX with a cache returns at once")
+        check(rig.click(sel, 109) < 3.0, "Add IPX with a cache returns at once")
         ipx = rig.find("IPX Service")
         check(rig.items(ipx, 102) == names, "names from the cache")
-        check(time.monotonic() - t < 2.0, "no poll on the second opening")
+        # A poll with the servers gone would take about 9 s.
+        check(time.monotonic() - t < 5.0, "no poll on the second opening")
         rig.select(ipx, 102, 1)
         rig.click(ipx, 1)
         rig.wait_screen('dialog-closed "IPX Service"', count=2)

@@ -27,6 +27,8 @@ const kolm::ProgramHelp help = {
     "  --sap-split N        at most N entries per answer datagram (1-7, default 7)\n"
     "  --sap-silent         hear queries but never answer\n"
     "  --sap-bcast-only     answer broadcast queries only, not directed ones\n"
+    "  --sap-every MS       also advertise every MS milliseconds, unasked, to the\n"
+    "                       whole segment (as servers do periodically)\n"
     "  --sap-net HEX        advertise this network number instead of the segment's\n"
     "  --sap-node HEX12     advertise this node instead of our own\n"
     "  --spx                SPX channels: a listener at each --sap socket +\n"
@@ -182,6 +184,14 @@ std::optional<Options> parse_options(int argc, char** argv, std::string* error)
             o.sap_silent = true;
         } else if (opt == "--sap-bcast-only") {
             o.sap_bcast_only = true;
+        } else if (opt == "--sap-every") {
+            if (!value(&v))
+                return std::nullopt;
+            if (!parse_uint(v, 10, 3600000, &n) || n == 0) {
+                *error = "bad --sap-every " + v;
+                return std::nullopt;
+            }
+            o.sap_every_ms = static_cast<unsigned>(n);
         } else if (opt == "--sap-net") {
             if (!value(&v))
                 return std::nullopt;

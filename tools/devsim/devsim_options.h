@@ -33,6 +33,7 @@ struct Options {
     unsigned sap_split = 7;          // entries per answer datagram, 1..7
     bool sap_silent = false;
     bool sap_bcast_only = false;
+    unsigned sap_every_ms = 0;       // unasked advertisements; 0: none
     std::optional<uint32_t> sap_net;                 // advertised network
     std::optional<std::array<uint8_t, 6>> sap_node;  // advertised node
     // SPX channels at each --sap socket + 0x0800, all in one mode.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace devsim {
@@ -119,6 +120,8 @@ private:
 
 SapResponder::~SapResponder()
 {
+    if (m_advert_timer >= 0)
+        ::close(m_advert_timer);
     if (m_unicast >= 0)
         ::close(m_unicast);
     if (m_group >= 0)
@@ -130,6 +133,16 @@ bool SapResponder::start(const Options& options, std::string* error, std::shared
     m_split = options.sap_split;
     m_silent = options.sap_silent;
     m_bcast_only = options.sap_bcast_only;
+    if (options.sap_every_ms > 0) {
+        m_advert_timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        const timespec every{static_cast<time_t>(options.sap_every_ms / 1000),
+                             static_cast<long>(options.sap_every_ms % 1000) * 1000000L};
+        const itimerspec spec{every, every};
+        if (m_advert_timer < 0 || ::timerfd_settime(m_advert_timer, 0, &spec, nullptr) != 0) {
+            *error = std::string("--sap-every timer: ") + std::strerror(errno);
+            return false;
+        }
+    }
     if (station) {
         m_link = std::make_shared<StationLink>(station);
         if (!m_link->attach()) {
@@ -210,17 +223,27 @@ void SapResponder::add_entries(const Options& options)
 
 size_t SapResponder::collect(std::vector<pollfd>& fds)
 {
+    // The advertisement timer goes first; without one its place stays
+    // empty (poll ignores a negative descriptor).
+    fds.push_back({m_advert_timer, POLLIN, 0});
     if (m_link) {
         fds.push_back({m_link->fd(), POLLIN, 0});
-        return 1;
+        return 2;
     }
     fds.push_back({m_unicast, POLLIN, 0});
     fds.push_back({m_group, POLLIN, 0});
-    return 2;
+    return 3;
 }
 
-void SapResponder::dispatch(const pollfd* fds, size_t count)
+void SapResponder::dispatch(const pollfd* all, size_t all_count)
 {
+    if (all_count > 0 && all[0].revents) {
+        uint64_t expirations;
+        if (::read(m_advert_timer, &expirations, sizeof expirations) > 0)
+            advertise();
+    }
+    const pollfd* fds = all + 1;
+    const size_t count = all_count - 1;
     if (m_link) {
         if (count > 0 && fds[0].revents)
             for (const auto& packet : m_link->take())
@@ -304,6 +327,20 @@ void SapResponder::answer(const Query& q)
     }
 }
 
+// A general service response to the whole segment's SAP socket, unasked,
+// as servers advertise themselves periodically.
+void SapResponder::advertise()
+{
+    Query everyone{};
+    everyone.src_network = 0;
+    everyone.src_node.fill(0xFF);
+    everyone.src_socket = kSapSocket;
+    everyone.broadcast = true;
+    everyone.operation = 0x0001;
+    everyone.server_type = kAllTypes;
+    answer(everyone);
+}
+
 void SapResponder::send_packet(const Query& q, uint16_t response, const std::vector<const Entry*>& entries)
 {
     std::vector<uint8_t> p;
@@ -335,8 +372,13 @@ void SapResponder::send_packet(const Query& q, uint16_t response, const std::vec
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    std::memcpy(&to.sin_addr.s_addr, q.src_node.data(), 4);
-    std::memcpy(&to.sin_port, q.src_node.data() + 4, 2);
+    if (q.src_node == Node{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}) {
+        to.sin_addr.s_addr = m_group_addr;
+        to.sin_port = htons(m_group_port);
+    } else {
+        std::memcpy(&to.sin_addr.s_addr, q.src_node.data(), 4);
+        std::memcpy(&to.sin_port, q.src_node.data() + 4, 2);
+    }
     while (::sendto(m_unicast, p.data(), p.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0
            && errno == EINTR) {
     }

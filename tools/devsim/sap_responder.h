@@ -56,6 +56,7 @@ private:
     void add_entries(const Options& options);
     void answer(const Query& q);
     void send_packet(const Query& q, uint16_t response, const std::vector<const Entry*>& entries);
+    void advertise();
 
     std::shared_ptr<StationLink> m_link;
     int m_unicast = -1;
@@ -68,6 +69,7 @@ private:
     unsigned m_split = 7;
     bool m_silent = false;
     bool m_bcast_only = false;
+    int m_advert_timer = -1; // timerfd of --sap-every; -1 without
 };
 
 } // namespace devsim

@@ -230,6 +230,11 @@ int run_query(const QueryArgs& args)
 
 int run_add(const AddArgs& args)
 {
+    // Names that export could not write back are refused up front.
+    if (name_has_line_break(args.key.path))
+        return fail("A key name cannot hold a carriage return or line feed.");
+    if (args.value.kind == ValueChoice::Kind::Named && name_has_line_break(args.value.name))
+        return fail("A value name cannot hold a carriage return or line feed.");
     RegEdit edit;
     edit.hive = args.key.hive;
     edit.path = args.key.path;

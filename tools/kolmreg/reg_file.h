@@ -43,6 +43,10 @@ struct ParseError {
     std::string message;
 };
 
+// A key or value name holding a CR or LF cannot be written in this format
+// (each name sits on one line), so no such name is ever accepted.
+bool name_has_line_break(std::string_view name);
+
 // Parses a whole file into edits in file order.
 bool parse_reg_file(std::string_view text, std::vector<ParsedEdit>& edits, ParseError& error);
 

@@ -242,6 +242,10 @@ bool parse_section(std::string_view s, RegEdit& edit, std::string& why)
         return false;
     }
     edit.path = slash == std::string_view::npos ? std::string() : std::string(inner.substr(slash + 1));
+    if (name_has_line_break(edit.path)) {
+        why = "a key name cannot hold a carriage return or line feed";
+        return false;
+    }
     std::vector<std::string> components;
     if (platform::split_key_path(edit.path, components) != ERROR_SUCCESS) {
         why = "a key name is longer than 255 characters, or the path is too deep";
@@ -303,6 +307,10 @@ bool parse_reg_file(std::string_view text, std::vector<ParsedEdit>& edits, Parse
             auto name = parse_quoted(s, pos, why);
             if (!name) {
                 error = {number, why};
+                return false;
+            }
+            if (name_has_line_break(*name)) {
+                error = {number, "a value name cannot hold a carriage return or line feed"};
                 return false;
             }
             edit.name = std::move(*name);

@@ -37,11 +37,6 @@ bool is_plain_string(const std::vector<BYTE>& data)
     return true;
 }
 
-bool has_line_break(std::string_view s)
-{
-    return s.find_first_of("\r\n") != std::string_view::npos;
-}
-
 void write_hex(std::string& out, size_t line_len, const std::vector<BYTE>& data)
 {
     char digits[3];
@@ -87,13 +82,13 @@ bool write_node(std::string& out, Hive hive, const std::string& path, const plat
                 std::string& error)
 {
     const std::string name = full_key_name(hive, path);
-    if (has_line_break(name)) {
+    if (name_has_line_break(name)) {
         error = "the key name \"" + name + "\" holds a line break";
         return false;
     }
     out += '[' + name + "]\n";
     for (const auto& v : node.values) {
-        if (has_line_break(v.name)) {
+        if (name_has_line_break(v.name)) {
             error = "a value name in " + name + " holds a line break";
             return false;
         }
@@ -115,6 +110,11 @@ bool format_reg_file(Hive hive, std::string_view path, const platform::RegKeyNod
 {
     out = "REGEDIT4\n\n";
     return write_node(out, hive, std::string(path), node, error);
+}
+
+bool name_has_line_break(std::string_view name)
+{
+    return name.find_first_of("\r\n") != std::string_view::npos;
 }
 
 } // namespace kolm::kolmreg

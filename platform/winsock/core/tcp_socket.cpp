@@ -271,6 +271,48 @@ Result<int> TcpSocket::send_to(const char* buf, int len, MsgFlags flags, const S
     }
 }
 
+size_t TcpSocket::rx_buffered()
+{
+    std::lock_guard lock(m_rx_lock);
+    return m_rx_end - m_rx_pos;
+}
+
+Result<int> TcpSocket::recv_now(char* buf, int len, MsgFlags flags)
+{
+    std::lock_guard lock(m_rx_lock);
+    if (m_rx_end > m_rx_pos) {
+        const size_t n = std::min(static_cast<size_t>(len), m_rx_end - m_rx_pos);
+        std::memcpy(buf, m_rx.data() + m_rx_pos, n);
+        if (!flags.peek)
+            m_rx_pos += n;
+        return static_cast<int>(n);
+    }
+    const int kflags = kernel_flags(flags);
+    for (;;) {
+        if (flags.oob || m_rx_direct || static_cast<size_t>(len) >= kRxBuffer) {
+            const ssize_t n = ::recv(m_fd, buf, static_cast<size_t>(len), kflags);
+            if (n >= 0)
+                return static_cast<int>(n);
+        } else {
+            if (m_rx.empty())
+                m_rx.resize(kRxBuffer);
+            const ssize_t n = ::recv(m_fd, m_rx.data(), m_rx.size(), 0);
+            if (n >= 0) {
+                const size_t got = std::min(static_cast<size_t>(len), static_cast<size_t>(n));
+                std::memcpy(buf, m_rx.data(), got);
+                m_rx_pos = flags.peek ? 0 : got;
+                m_rx_end = static_cast<size_t>(n);
+                return static_cast<int>(got);
+            }
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN)
+            return WsaError{WSAEWOULDBLOCK};
+        return last_error();
+    }
+}
+
 Result<int> TcpSocket::recv_from(char* buf, int len, MsgFlags flags, SockAddr*)
 {
     {
@@ -278,17 +320,12 @@ Result<int> TcpSocket::recv_from(char* buf, int len, MsgFlags flags, SockAddr*)
         if (auto st = check_transfer_locked(false); !st)
             return WsaError{st.error()};
     }
-    const int kflags = kernel_flags(flags);
     for (;;) {
-        const ssize_t n = ::recv(m_fd, buf, static_cast<size_t>(len), kflags);
-        if (n >= 0)
-            return static_cast<int>(n);
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN)
-            return last_error();
+        auto r = recv_now(buf, len, flags);
+        if (r || r.error() != WSAEWOULDBLOCK)
+            return r;
         if (nonblocking())
-            return WsaError{WSAEWOULDBLOCK};
+            return r;
         if (wait(m_fd, flags.oob ? POLLPRI : POLLIN) == WaitResult::cancelled)
             return WsaError{WSAEINTR};
     }
@@ -342,6 +379,10 @@ Result<uint32_t> TcpSocket::bytes_readable()
         if (m_state == State::listening)
             return uint32_t{0};
     }
+    // What one receive would give: the bytes read ahead, or else what the
+    // kernel holds (Winsock's own definition of FIONREAD).
+    if (const size_t ahead = rx_buffered())
+        return static_cast<uint32_t>(ahead);
     int n = 0;
     if (::ioctl(m_fd, FIONREAD, &n) != 0)
         return last_error();

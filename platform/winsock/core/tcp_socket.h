@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "socket.h"
 
@@ -60,7 +61,24 @@ private:
     // Checks the state for a data transfer; caller holds m_mutex.
     Status check_transfer_locked(bool sending);
 
+    // Bytes the last kernel read took beyond what its receive asked for.
+    size_t rx_buffered();
+    // A receive served from the kernel, or nothing with EAGAIN.
+    Result<int> recv_now(char* buf, int len, MsgFlags flags);
+
     const int m_fd;
+    // NOTE: a small receive reads up to kRxBuffer bytes from the kernel and
+    // serves the next receives from them, so that a program taking a
+    // stream a ring's piece at a time costs one kernel read per buffer,
+    // not one or two per piece. Out-of-band data and receives of a whole
+    // buffer or more go to the kernel directly, and so does everything once
+    // FD_READ has been asked for (its notices come from the descriptor).
+    static constexpr size_t kRxBuffer = 16 * 1024;
+    std::mutex m_rx_lock;     // never held while waiting
+    std::vector<char> m_rx;   // guarded by m_rx_lock; sized at first use
+    size_t m_rx_pos = 0;      // guarded by m_rx_lock: m_rx[m_rx_pos, m_rx_end) not yet received
+    size_t m_rx_end = 0;
+    bool m_rx_direct = false; // guarded by m_rx_lock: FD_READ was asked for
     std::mutex m_mutex;
     State m_state;            // guarded by m_mutex
     int m_connect_error = 0;  // WSA code of the last failed connect, until SO_ERROR reads it

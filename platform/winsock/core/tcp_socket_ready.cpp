@@ -14,6 +14,8 @@ PollTarget TcpSocket::poll_target(SelectKind kind)
     std::lock_guard lock(m_mutex);
     switch (kind) {
     case SelectKind::read:
+        if (m_state == State::connected && rx_buffered() > 0)
+            return {-1, 0, true};
         if (m_state == State::listening || m_state == State::connected)
             return {m_fd, POLLIN};
         // Woken when the connect ends, to look again.
@@ -46,7 +48,7 @@ bool TcpSocket::is_ready(SelectKind kind, short revents)
             return revents & (POLLIN | POLLERR);
         // End of data and a reset are readable too: recv reports them.
         if (m_state == State::connected)
-            return revents & (POLLIN | POLLERR | POLLHUP);
+            return (revents & (POLLIN | POLLERR | POLLHUP)) || rx_buffered() > 0;
         return false;
     case SelectKind::write:
         return m_state == State::connected && (revents & (POLLOUT | POLLERR | POLLHUP));
@@ -61,6 +63,12 @@ bool TcpSocket::is_ready(SelectKind kind, short revents)
 
 PollTarget TcpSocket::async_target(uint32_t enabled)
 {
+    bool ahead = false;
+    if (enabled & async_read) {
+        std::lock_guard rx(m_rx_lock);
+        m_rx_direct = true;
+        ahead = m_rx_end > m_rx_pos;
+    }
     std::lock_guard lock(m_mutex);
     short events = 0;
     switch (m_state) {
@@ -75,6 +83,10 @@ PollTarget TcpSocket::async_target(uint32_t enabled)
     case State::connected:
         if (enabled & async_read)
             events |= POLLIN;
+        // Bytes read ahead before FD_READ was asked for are told of at once
+        // (a connected socket is writable), not when more arrive.
+        if (ahead)
+            events |= POLLOUT;
         if (enabled & async_write)
             events |= POLLOUT;
         if (enabled & async_oob)
@@ -117,6 +129,7 @@ std::vector<AsyncNote> TcpSocket::async_check(uint32_t enabled, short revents)
     int avail = 0;
     if (::ioctl(m_fd, FIONREAD, &avail) != 0)
         avail = 0;
+    avail += static_cast<int>(rx_buffered());
     // Only the kernel's word counts for a close: readable with nothing to
     // read may just mean another thread took the data meanwhile.
     const bool peer_gone = revents & (POLLRDHUP | POLLHUP | POLLERR);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -129,6 +130,64 @@ TEST_F(ScreenLog, LinesOfTwoProcessesNeverInterleave)
         EXPECT_EQ(l.text.substr(prefix.size()), std::to_string(next[prefix]++)) << "lost or reordered";
     }
     EXPECT_EQ(lines, 2 * count);
+}
+
+// Past its limit the log is moved aside as screen.log.1 and starts anew:
+// it never holds more than the limit and a line, nor does the older one.
+TEST_F(ScreenLog, StaysBoundedByRotation)
+{
+    const auto log = screen_log_path();
+    const auto rotated = rotated_screen_log_path(log);
+    const std::string text(3000, 'x');
+    const uint64_t line_size = format_screen_line(screen_program_name(), "dialog-text", "c", text).size();
+    for (uint64_t written = 0; written < 4 * kScreenLogLimit; written += line_size) {
+        ASSERT_TRUE(append_screen_line(format_screen_line(screen_program_name(), "dialog-text", "c", text)));
+        std::error_code gone; // right after a rotation there is no log until the next line
+        const auto size = std::filesystem::file_size(log, gone);
+        ASSERT_LT(gone ? 0 : size, kScreenLogLimit + line_size) << "after " << written << " bytes";
+    }
+    ASSERT_TRUE(std::filesystem::exists(rotated));
+    EXPECT_GE(std::filesystem::file_size(rotated), kScreenLogLimit);
+    EXPECT_LT(std::filesystem::file_size(rotated), kScreenLogLimit + line_size);
+}
+
+// Two processes write past the limit while a reader follows the log: the
+// reader gets every line once, in order, across the rotation, and no line
+// is split or lost in either file.
+TEST_F(ScreenLog, ReaderFollowsTheRotationOfLinesFromTwoProcesses)
+{
+    constexpr int count = 250; // 2 x 250 lines of 2 and 3 KB: past the limit once
+    const std::string a(2000, 'a'), b(3000, 'b');
+    ScreenLogReader reader;
+    std::vector<ScreenLine> followed;
+    {
+        Peer first({ "boxes", std::to_string(count), a });
+        Peer second({ "boxes", std::to_string(count), b });
+        // Reads as the log grows (every line read is offered to the match).
+        auto keep = [&](const ScreenLine& l) {
+            followed.push_back(l);
+            return false;
+        };
+        const auto now = std::chrono::milliseconds(0);
+        while (!first.wait_exit(now) || !second.wait_exit(now))
+            reader.wait_for(keep, std::chrono::milliseconds(50));
+    }
+    auto rest = reader.read_new();
+    followed.insert(followed.end(), rest.begin(), rest.end());
+    ASSERT_TRUE(std::filesystem::exists(rotated_screen_log_path(screen_log_path()))) << "never rotated";
+
+    auto check = [&](const std::vector<ScreenLine>& lines, const char* who) {
+        std::map<std::string, int> next; // per prefix: the index expected next
+        for (const auto& l : lines) {
+            ASSERT_EQ(l.kind, "messagebox") << who << ": " << l.raw.substr(0, 80);
+            const std::string& prefix = l.text[0] == 'a' ? a : b;
+            ASSERT_EQ(l.text.compare(0, prefix.size(), prefix), 0) << who << ": mixed line";
+            ASSERT_EQ(l.text.substr(prefix.size()), std::to_string(next[prefix]++)) << who << ": lost or reordered";
+        }
+        EXPECT_EQ(lines.size(), 2u * count) << who;
+    };
+    check(followed, "the reader");
+    check(read_screen_log(), "the two files");
 }
 
 TEST_F(ScreenLog, ReaderWaitsForALineWithinItsBound)

@@ -1,6 +1,7 @@
 // The port's life: hang-ups and the fresh port after them, the published
 // links, the slave's mode, and no growth over many sessions.
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -34,6 +35,16 @@ std::string link_target(const std::string& link)
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
+// A link names the port's line through this process (so it can never lead
+// to another program's terminal once we are gone) and leads to its slave.
+void expect_published(const std::string& link, PtyPort& port)
+{
+    EXPECT_EQ(link_target(link), port.published_path());
+    EXPECT_EQ(link_target(link).rfind("/proc/" + std::to_string(::getpid()) + "/fd/", 0), 0u) << link_target(link);
+    std::error_code ec;
+    EXPECT_EQ(std::filesystem::canonical(link, ec).string(), port.slave_path()) << ec.message();
+}
+
 // The runtime ends the line three ways; each time the application sees a
 // hang-up, the runtime gets Disc, and the next open is a clean session.
 TEST(PtyPortHangup, LineLostThenNextOpenWorks)
@@ -58,6 +69,7 @@ TEST(PtyPortHangup, LineLostThenNextOpenWorks)
         PtyRig rig;
         rig.prep_answer = row.prep_answer;
         const std::string first_slave = rig.port().slave_path();
+        const std::string first_published = rig.port().published_path();
         App app(rig.link());
         ASSERT_TRUE(app.ok());
         ASSERT_TRUE(rig.wait_command(CMD_PREP));
@@ -66,7 +78,9 @@ TEST(PtyPortHangup, LineLostThenNextOpenWorks)
         ASSERT_TRUE(rig.wait_command(CMD_DISC));
         EXPECT_EQ(rig.port().generation(), 2u);
         EXPECT_NE(rig.port().slave_path(), first_slave);
-        EXPECT_EQ(link_target(rig.link()), rig.port().slave_path());
+        expect_published(rig.link(), rig.port());
+        // The line that was hung up cannot be opened by its old name.
+        EXPECT_LT(::open(first_published.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC), 0);
         // Bytes the far end still sends for the lost session go nowhere.
         rig.send("stale");
         ASSERT_TRUE(rig.wait_for([&] { return rig.from_net_pending() == 0; }));
@@ -115,8 +129,8 @@ TEST(PtyPortLinks, ReplacedAtomicallyAndRemovedAtTheEnd)
         options.extra_link = extra;
         PtyRig rig(options);
         link = rig.link();
-        EXPECT_EQ(link_target(link), rig.port().slave_path());
-        EXPECT_EQ(link_target(extra), rig.port().slave_path());
+        expect_published(link, rig.port());
+        expect_published(extra, rig.port());
 
         // Someone looks the port up the whole time a hang-up replaces it:
         // the name must always be there. (What it names may vanish under a
@@ -142,8 +156,8 @@ TEST(PtyPortLinks, ReplacedAtomicallyAndRemovedAtTheEnd)
         done = true;
         looker.join();
         EXPECT_EQ(misses.load(), 0) << "of " << looks.load() << " looks";
-        EXPECT_EQ(link_target(link), rig.port().slave_path());
-        EXPECT_EQ(link_target(extra), rig.port().slave_path());
+        expect_published(link, rig.port());
+        expect_published(extra, rig.port());
     }
     struct stat st {};
     EXPECT_NE(::lstat(link.c_str(), &st), 0);

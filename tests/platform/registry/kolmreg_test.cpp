@@ -1,9 +1,11 @@
 // The kolmreg tool, run as a program against a fresh machine root.
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -353,6 +355,57 @@ TEST_F(Kolmreg, BadImportNamesTheLineAndWritesNothing)
 
     Key k;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Fresh", 0, KEY_READ, k.out()), ERROR_FILE_NOT_FOUND);
+}
+
+// A name holding a CR or LF could never be exported (each name sits on one
+// line): import and add refuse it, and export keeps working.
+TEST_F(Kolmreg, NamesWithLineBreaksAreRefused)
+{
+    const std::string head = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Fresh]\n\"a\"=\"1\"\n\n";
+    struct Row {
+        const char* name;
+        std::string args;
+    };
+    const Row rows[] = {
+        {"import, CR in a key name", "import " + temp_file("k.reg", head + "[HKEY_LOCAL_MACHINE\\Fr\resh]\n")},
+        {"import, CR in a value name", "import " + temp_file("v.reg", head + "\"b\rc\"=\"2\"\n")},
+        {"add, LF in a value name", R"x(add "HKLM\Fresh" /v "$(printf 'b\nc')" /d 2 /f)x"},
+        {"add, CR in a value name", R"x(add "HKLM\Fresh" /v "$(printf 'b\rc')" /d 2 /f)x"},
+        {"add, LF in a key name", R"x(add "HKLM\Fresh\\$(printf 'x\ny')" /f)x"},
+    };
+    for (const Row& row : rows) {
+        ToolRun r = kolmreg(row.args);
+        EXPECT_EQ(r.status, 1) << row.name;
+        EXPECT_NE(r.err.find("carriage return or line feed"), std::string::npos) << row.name << ": " << r.err;
+        Key k;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Fresh", 0, KEY_READ, k.out()), ERROR_FILE_NOT_FOUND)
+            << row.name << ": something was written";
+        ToolRun e = kolmreg("export HKLM " + (root.path() / "out.reg").string() + " /y");
+        EXPECT_EQ(e.status, 0) << row.name << ": " << e.err;
+    }
+}
+
+// The registry is the owner's alone, journal files included; files an
+// older root left readable by others are tightened when next opened.
+TEST_F(Kolmreg, RegistryFilesAreTheOwnersAlone)
+{
+    const auto db = root.path() / "registry.db";
+    auto mode = [](const std::filesystem::path& p) {
+        struct stat st {};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+    // Written from this process, whose connection keeps the WAL files.
+    Key k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Private", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.out(), nullptr),
+              ERROR_SUCCESS);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::filesystem::path p = db.string() + suffix;
+        ASSERT_TRUE(std::filesystem::exists(p)) << p;
+        EXPECT_EQ(mode(p), 0600u) << p;
+    }
+    ::chmod(db.c_str(), 0644);
+    ASSERT_EQ(kolmreg(R"(query "HKLM\Private")").status, 0);
+    EXPECT_EQ(mode(db), 0600u);
 }
 
 // Runs kolmreg with a terminal on standard input on which `answer` has

@@ -104,6 +104,35 @@ TEST_F(AsyncSelect, AcceptReadAndClosePostTheirMessages)
     closesocket(listener);
 }
 
+// Bytes a small receive read ahead before FD_READ was asked for are told of
+// at once, though the kernel holds nothing more.
+TEST_F(AsyncSelect, BytesReadAheadBeforeTheSelectionPostFdRead)
+{
+    u_short port;
+    SOCKET listener = listen_loopback(&port);
+    SOCKET client = connect_loopback(port);
+    ASSERT_NE(client, INVALID_SOCKET);
+    SOCKET server = accept(listener, nullptr, nullptr);
+    ASSERT_NE(server, INVALID_SOCKET);
+    ASSERT_EQ(send(client, "abcdef", 6, 0), 6);
+    ASSERT_TRUE(wait_for(server, Set::read));
+    char buf[8];
+    ASSERT_EQ(recv(server, buf, 1, 0), 1);
+    ASSERT_EQ(WSAAsyncSelect(server, hwnd, kSocketMsg, FD_READ), 0);
+    SOCKET s;
+    int event, error;
+    ASSERT_TRUE(next_event(&s, &event, &error));
+    EXPECT_EQ(s, server);
+    EXPECT_EQ(event, FD_READ);
+    ASSERT_EQ(WSAAsyncSelect(server, hwnd, 0, 0), 0);
+    u_long blocking = 0;
+    ASSERT_EQ(ioctlsocket(server, FIONBIO, &blocking), 0);
+    EXPECT_EQ(recv_exactly(server, 5), "bcdef");
+    closesocket(server);
+    closesocket(client);
+    closesocket(listener);
+}
+
 TEST_F(AsyncSelect, ConnectPostsItsOutcome)
 {
     u_short port;

@@ -231,6 +231,64 @@ TEST_F(Tcp, FionreadCountsWhatOneRecvCanTake)
     EXPECT_EQ(n, 60u);
 }
 
+// Small receives are served from one kernel read: what was read ahead is
+// still readable for select and FIONREAD when the kernel holds nothing,
+// a peek does not take it, the stream stays in order, and the peer's close
+// comes after the last byte.
+TEST_F(Tcp, BytesReadAheadAreStillThereForSelectPeekAndTheCloseComesLast)
+{
+    connect_pair();
+    std::string data;
+    for (int i = 0; i < 3000; ++i)
+        data += static_cast<char>(i * 7);
+    ASSERT_EQ(send(client, data.data(), static_cast<int>(data.size()), 0), static_cast<int>(data.size()));
+    ASSERT_TRUE(wait_for(server, Set::read));
+    // Until all 3000 are in the kernel, a first read may take fewer.
+    std::string got;
+    char buf[100];
+    int n = recv(server, buf, 10, 0);
+    ASSERT_GT(n, 0);
+    got.append(buf, static_cast<size_t>(n));
+    shutdown(client, SD_SEND);
+    while (got.size() < data.size()) {
+        ASSERT_TRUE(wait_for(server, Set::read)) << "read-ahead bytes are readable at " << got.size();
+        u_long ready = 0;
+        ASSERT_EQ(ioctlsocket(server, FIONREAD, &ready), 0);
+        ASSERT_GT(ready, 0u) << "at " << got.size();
+        char peeked[37];
+        const int p = recv(server, peeked, sizeof peeked, MSG_PEEK);
+        ASSERT_GT(p, 0);
+        n = recv(server, buf, 37, 0);
+        ASSERT_GE(n, p);
+        EXPECT_EQ(std::string(peeked, static_cast<size_t>(p)), std::string(buf, static_cast<size_t>(p)))
+            << "a peek takes nothing";
+        got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_TRUE(got == data) << "bytes differ";
+    ASSERT_TRUE(wait_for(server, Set::read));
+    EXPECT_EQ(recv(server, buf, sizeof buf, 0), 0) << "the close comes after the last byte";
+
+    // A receive of a whole buffer or more goes to the kernel as it is.
+    closesocket(server);
+    server = INVALID_SOCKET;
+    closesocket(client);
+    client = INVALID_SOCKET;
+    closesocket(listener);
+    listener = INVALID_SOCKET;
+    connect_pair();
+    const std::string big(100000, 'b');
+    std::thread sender([&] { send(client, big.data(), static_cast<int>(big.size()), 0); });
+    std::string all;
+    std::vector<char> large(65536);
+    while (all.size() < big.size()) {
+        const int r = recv(server, large.data(), static_cast<int>(large.size()), 0);
+        ASSERT_GT(r, 0);
+        all.append(large.data(), static_cast<size_t>(r));
+    }
+    sender.join();
+    EXPECT_TRUE(all == big);
+}
+
 TEST_F(Tcp, SelectWithoutTimeOutWaitsForData)
 {
     connect_pair();
