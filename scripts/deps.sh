@@ -10,6 +10,7 @@ packages=(
   python3
   python3-serial picocom socat ser2net
   libfltk1.3-dev xvfb xauth x11-apps x11-utils xdotool imagemagick
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()

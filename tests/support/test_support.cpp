@@ -1,40 +1,10 @@
 #include "test_support.h"
 
-#include <arpa/inet.h>
 #include <cstdio>
-#include <netinet/in.h>
-#include <random>
-#include <sys/socket.h>
-#include <cstdlib>
 #include <thread>
-#include <unistd.h>
 #include <sys/wait.h>
 
 namespace kolm::test {
-
-TempRoot::TempRoot()
-{
-    char tmpl[] = "/tmp/kolm-test-XXXXXX";
-    const char* made = ::mkdtemp(tmpl);
-    if (!made)
-        throw std::runtime_error("mkdtemp failed");
-    m_path = made;
-    if (const char* old = std::getenv("KOLM_ROOT")) {
-        m_old = old;
-        m_had_old = true;
-    }
-    ::setenv("KOLM_ROOT", m_path.c_str(), 1);
-}
-
-TempRoot::~TempRoot()
-{
-    if (m_had_old)
-        ::setenv("KOLM_ROOT", m_old.c_str(), 1);
-    else
-        ::unsetenv("KOLM_ROOT");
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
 
 bool wait_until(const std::function<bool()>& pred, std::chrono::milliseconds bound)
 {
@@ -67,29 +37,6 @@ CommandResult run_command(const std::string& cmdline)
     int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
-}
-
-std::string private_ipx_group()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    std::random_device rd;
-    std::uniform_int_distribution<int> byte(1, 254);
-    return "239.255." + std::to_string(byte(rd)) + "." + std::to_string(byte(rd)) + ":"
-        + std::to_string(ntohs(a.sin_port));
-}
-
-void use_private_ipx_segment(const char* network_hex)
-{
-    ::setenv("KOLM_IPX_IF", "127.0.0.1", 1);
-    ::setenv("KOLM_IPX_GROUP", private_ipx_group().c_str(), 1);
-    ::setenv("KOLM_IPX_NET", network_hex, 1);
 }
 
 } // namespace kolm::test

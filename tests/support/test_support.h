@@ -8,23 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "machine_env.h"
+
 namespace kolm::test {
-
-// A fresh temporary machine root, set as KOLM_ROOT for the life of the
-// object and removed afterwards.
-class TempRoot {
-public:
-    TempRoot();
-    ~TempRoot();
-    TempRoot(const TempRoot&) = delete;
-    TempRoot& operator=(const TempRoot&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-    std::string m_old;
-    bool m_had_old = false;
-};
 
 // Fixture base: a fresh machine root for each test.
 class RootedTest : public ::testing::Test {
@@ -50,12 +36,5 @@ struct CommandResult {
     std::string out;
 };
 CommandResult run_command(const std::string& cmdline);
-
-// A private IPX segment for one test process: a multicast group address
-// drawn at random on a UDP port the kernel just handed out. Set it (and the
-// network number) in the environment before the first IPX socket, so that
-// child processes started by the test join the same segment.
-std::string private_ipx_group();
-void use_private_ipx_segment(const char* network_hex = "0000000A");
 
 } // namespace kolm::test
