@@ -21,7 +21,7 @@ import sys
 import threading
 import time
 
-from port_e2e import Rig, devsim, stop
+from port_e2e import Rig, devsim, run_cases, stop
 from pty_echo_e2e import BOUND, Lines, echo_through
 
 SETTINGS = {"cycles": 300, "rounds": 100}
@@ -241,20 +241,7 @@ def main():
     ap.add_argument("cases", nargs="*")
     args = ap.parse_intermixed_args()
     SETTINGS.update(cycles=args.cycles, rounds=args.rounds)
-    passed = failed = 0
-    for case in CASES:
-        if args.cases and case.__name__ not in args.cases:
-            continue
-        t = time.monotonic()
-        try:
-            case(args.bin_dir)
-            passed += 1
-            print(f"ok   {case.__name__} ({time.monotonic() - t:.1f} s)", flush=True)
-        except Exception as e:
-            failed += 1
-            print(f"FAIL {case.__name__}: {e!r}", flush=True)
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return run_cases(CASES, args.bin_dir, set(args.cases))
 
 
 if __name__ == "__main__":

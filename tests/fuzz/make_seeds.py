@@ -28,6 +28,9 @@ def reg_file():
                            b"  00,00,00,00,f8,03,ff,03,00,00,00,00\n\"HardWareKey\"=\"Root\\\\Ports\\\\0001\"\n"
                            b"\"Problem\"=dword:00000000\n\"Odd\"=hex(7):41,00,00\n\n")
     seeds["root-values"] = b"REGEDIT4\n\n[HKEY_LOCAL_MACHINE]\n@=\"root\"\n\"quoted \\\"q\\\"\"=\"a\\\\b\"\n\n"
+    # Names with a line break inside: refused, for export could not write them.
+    seeds["cr-in-key-name"] = b"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Fr\resh]\n\"a\"=\"1\"\n"
+    seeds["cr-in-value-name"] = b"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Fresh]\n\"b\rc\"=\"2\"\n"
     return seeds
 
 
