@@ -71,7 +71,7 @@ for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.1; done
 if [ -L "$link" ]; then
   cat <<MSG
 
-The redirected port COM3 is ready: $link -> $(readlink "$link")
+The redirected port COM3 is ready: $link -> $(readlink -f "$link")
 Try it from another terminal:
   picocom -b 9600 $link
   /usr/bin/python3 -c "import serial; s=serial.Serial('$link', timeout=2); s.write(b'hello'); print(s.read(5))"
