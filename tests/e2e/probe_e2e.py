@@ -123,13 +123,15 @@ def case_quick_cycles_with_trace(bin_dir):
             took = time.monotonic() - t
             worst = max(worst, took)
             assert got == data, f"cycle {i}: {got!r}"
-            if took > 1.0:
+            # The stall the probe saw is the 3 s a close may wait for its
+            # output to drain; 2 s leaves a loaded machine room to be slow.
+            if took > 2.0:
                 slow.append((i, round(took, 2)))
         trace = "\n".join(rig.err.lines)
         errors = {name: len(re.findall(rf"(?:WS error: |socket (?:read|write) error ){code}\b", trace))
                   for code, name in SOCKET_ERRORS.items()}
         print(f"     {cycles} cycles, slowest {worst * 1000:.0f} ms, {errors}")
-        assert not slow, f"cycles over 1 s: {slow[:10]}"
+        assert not slow, f"cycles over 2 s: {slow[:10]}"
         assert not any(errors.values()), f"socket errors in the trace: {errors}"
     finally:
         rig.close()
