@@ -13,6 +13,7 @@ packages=(
   # The Debian packages (dpkg-shlibdeps, file for CPack), the manual pages'
   # checks and the user unit's (systemd-analyze).
   dpkg-dev file groff-base man-db systemd
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()

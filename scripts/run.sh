@@ -108,7 +108,7 @@ for _ in $(seq 100); do [ -L "$link" ] && break; sleep 0.1; done
 if [ -L "$link" ]; then
   cat <<MSG
 
-The redirected port $port is ready: $link -> $(readlink "$link")
+The redirected port $port is ready: $link -> $(readlink -f "$link")
 (the runtime is $kolm32)
 Try it from another terminal:
   picocom -b 9600 $link

@@ -3,6 +3,8 @@
 // 32-bit on Windows), 'h' reads 16.
 #include "kernel/wsprintf.h"
 
+#include <type_traits>
+
 #include <cstdint>
 
 #include "win32.h"
@@ -130,7 +132,9 @@ void put_text(Output& out, const Conversion& conv, const Unit* text, size_t limi
     if (!conv.left && conv.width > len)
         out.repeat(pad, conv.width - len);
     for (size_t i = 0; i < len && !out.full(); ++i) {
-        const auto unit = static_cast<uint32_t>(text[i]);
+        // NOTE: through the unsigned type of the same size: a char is signed,
+        // and a byte of 0x80 or above must not widen to a huge unit.
+        const auto unit = static_cast<uint32_t>(static_cast<std::make_unsigned_t<Unit>>(text[i]));
         // NOTE: wide text has no code page here; anything beyond Latin-1
         // shows as '?'.
         out.put(unit < 0x100 ? static_cast<char>(unit) : '?');

@@ -21,7 +21,7 @@ import sys
 import threading
 import time
 
-from port_e2e import Rig, devsim, stop
+from port_e2e import Rig, devsim, run_cases, stop
 from pty_echo_e2e import BOUND, Lines, echo_through
 
 SETTINGS = {"cycles": 300, "rounds": 100}
@@ -123,13 +123,15 @@ def case_quick_cycles_with_trace(bin_dir):
             took = time.monotonic() - t
             worst = max(worst, took)
             assert got == data, f"cycle {i}: {got!r}"
-            if took > 1.0:
+            # The stall the probe saw is the 3 s a close may wait for its
+            # output to drain; 2 s leaves a loaded machine room to be slow.
+            if took > 2.0:
                 slow.append((i, round(took, 2)))
         trace = "\n".join(rig.err.lines)
         errors = {name: len(re.findall(rf"(?:WS error: |socket (?:read|write) error ){code}\b", trace))
                   for code, name in SOCKET_ERRORS.items()}
         print(f"     {cycles} cycles, slowest {worst * 1000:.0f} ms, {errors}")
-        assert not slow, f"cycles over 1 s: {slow[:10]}"
+        assert not slow, f"cycles over 2 s: {slow[:10]}"
         assert not any(errors.values()), f"socket errors in the trace: {errors}"
     finally:
         rig.close()
@@ -241,20 +243,7 @@ def main():
     ap.add_argument("cases", nargs="*")
     args = ap.parse_intermixed_args()
     SETTINGS.update(cycles=args.cycles, rounds=args.rounds)
-    passed = failed = 0
-    for case in CASES:
-        if args.cases and case.__name__ not in args.cases:
-            continue
-        t = time.monotonic()
-        try:
-            case(args.bin_dir)
-            passed += 1
-            print(f"ok   {case.__name__} ({time.monotonic() - t:.1f} s)", flush=True)
-        except Exception as e:
-            failed += 1
-            print(f"FAIL {case.__name__}: {e!r}", flush=True)
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return run_cases(CASES, args.bin_dir, set(args.cases))
 
 
 if __name__ == "__main__":

@@ -19,6 +19,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from pty_echo_e2e import BOUND, Lines, end_children  # noqa: E402
+from port_e2e import run_cases  # noqa: E402
 
 CONFIG = r"HKLM\SOFTWARE\Tarvizone\Redirector\1.0"
 MAIN = "Tarvizone Redirector Setup"
@@ -519,25 +520,8 @@ def case_sockets_that_cannot_start(bin_dir):
         rig.close()
 
 
-CASES = {name: fn for name, fn in globals().items() if name.startswith("case_")}
-
-
-def main():
-    bin_dir = sys.argv[1]
-    names = sys.argv[2:] or list(CASES)
-    passed = failed = 0
-    for name in names:
-        t = time.monotonic()
-        try:
-            CASES[name](bin_dir)
-            passed += 1
-            print(f"PASS {name} ({time.monotonic() - t:.1f} s)", flush=True)
-        except Exception as e:  # a failure names its case and what was wrong
-            failed += 1
-            print(f"FAIL {name}: {type(e).__name__}: {e}", flush=True)
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+CASES = [fn for name, fn in globals().items() if name.startswith("case_")]
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_cases(CASES, sys.argv[1], set(sys.argv[2:])))

@@ -137,8 +137,8 @@ bool SapResponder::start(const Options& options, std::string* error, std::shared
         m_advert_timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         const timespec every{static_cast<time_t>(options.sap_every_ms / 1000),
                              static_cast<long>(options.sap_every_ms % 1000) * 1000000L};
-        const itimerspec spec{every, every};
-        if (m_advert_timer < 0 || ::timerfd_settime(m_advert_timer, 0, &spec, nullptr) != 0) {
+        const itimerspec period{every, every};
+        if (m_advert_timer < 0 || ::timerfd_settime(m_advert_timer, 0, &period, nullptr) != 0) {
             *error = std::string("--sap-every timer: ") + std::strerror(errno);
             return false;
         }

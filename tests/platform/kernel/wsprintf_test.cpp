@@ -46,6 +46,9 @@ TEST(Wsprintf, Conversions)
         ROW("5678", "%hx", 0x12345678),
         ROW("Rejecting message 0abc", "Rejecting message %04x", static_cast<unsigned short>(0xABC)),
         // Width, precision and flags.
+        // Text bytes of 0x80 and above are copied as they are (a char is
+        // signed here).
+        ROW("caf\xE9 \xFF\x80", "%s %s", "caf\xE9", "\xFF\x80"),
         ROW("0000001A", "%08.8X", 0x1A),
         ROW("05", "%02.2X", 5),
         ROW("AB", "%02.2X", 0xAB),
