@@ -15,7 +15,7 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 "$here/scripts/deps.sh"
 build="${KOLM_FUZZ_BUILD_DIR:-$here/build-fuzz}"
 seconds="${KOLM_FUZZ_SECONDS:-20}"
-all=(reg_file service_text sap_answer spx_packet mailbox_frame)
+all=(reg_file service_text sap_answer spx_packet mailbox_frame install_script response_file)
 targets=("${@:-${all[@]}}")
 
 # -O1 and line tables only: the build takes half the time, and reports

@@ -35,11 +35,15 @@ std::map<std::string, Section> sections_of(std::string_view text)
     std::map<std::string, Section> sections;
     Section* current = nullptr;
     while (!text.empty()) {
-        const size_t nl = text.find('\n');
+        // NOTE: a lone CR ends a line as CR LF and LF do: kept inside a
+        // value it would reach a folder name or a registry value that no
+        // export can write back.
+        const size_t nl = text.find_first_of("\r\n");
         std::string_view raw = text.substr(0, nl);
-        text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-        if (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
+        size_t skip = nl == std::string_view::npos ? text.size() : nl + 1;
+        if (nl != std::string_view::npos && text[nl] == '\r' && nl + 1 < text.size() && text[nl + 1] == '\n')
+            ++skip;
+        text.remove_prefix(skip);
         const std::string_view line = trim(raw);
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             current = &sections[upper(trim(line.substr(1, line.size() - 2)))];
