@@ -10,7 +10,11 @@ far-end servers on loopback. For each relay it measures:
   - idle wake-ups per second of the relay process (context switches of all
     its threads while nothing moves),
   - the relay process's peak resident memory,
-and prints them with the ratios (redirector / socat).
+and prints them with the ratios (redirector / socat). A third column gives
+the physical limit of the path the bytes take: the same transfers over a
+bare pty and a bare TCP loopback connection with nothing between (for bulk
+the slower of the two, for a round trip the two added), and the last column
+what share of that limit the redirector reaches.
 
 Usage: bench/relay_bench.py [--build DIR] [--mib N] [--rtt N]
 Needs socat and the built kolm32, kolmreg (scripts/build.sh).
@@ -282,6 +286,110 @@ def measure(relay, far, size, rtt_count):
     return res
 
 
+def pipe_rate(write_fd, read_fd, size):
+    """MB/s of `size` bytes written on one descriptor and read on another,
+    the writer in a process of its own, as in the relays' measurements."""
+    block = bytes(range(256)) * (CHUNK // 256)
+    t = time.perf_counter()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            left = size
+            while left > 0:
+                left -= os.write(write_fd, block[: min(left, CHUNK)])
+        finally:
+            os._exit(0)
+    got = 0
+    while got < size:
+        chunk = os.read(read_fd, CHUNK)
+        if not chunk:
+            raise EOFError(f"bare path closed after {got} of {size} bytes")
+        got += len(chunk)
+    rate = size / (time.perf_counter() - t) / 1e6
+    os.waitpid(pid, 0)
+    return rate
+
+
+def round_trip_median(write_fd, read_fd, count):
+    samples = []
+    for i in range(count):
+        b = bytes([i & 0xFF])
+        t = time.perf_counter()
+        os.write(write_fd, b)
+        if read_exact(read_fd, 1) != b:
+            raise RuntimeError("echo differs")
+        samples.append((time.perf_counter() - t) * 1e6)
+    samples.sort()
+    return statistics.median(samples), samples[int(len(samples) * 0.99) - 1]
+
+
+def bare_pty():
+    master, slave = os.openpty()
+    tty.setraw(slave, termios.TCSANOW)
+    return master, slave
+
+
+def bare_tcp():
+    """A connected loopback pair; the descriptors of the two ends."""
+    lst = socket.socket()
+    lst.bind(("127.0.0.1", 0))
+    lst.listen(1)
+    a = socket.create_connection(lst.getsockname())
+    b, _ = lst.accept()
+    lst.close()
+    for s in (a, b):
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return a, b
+
+
+def echo_process(fd):
+    """Echoes what arrives on fd in a process of its own until it is closed
+    or killed; returns its process id."""
+    pid = os.fork()
+    if pid == 0:
+        try:
+            while True:
+                data = os.read(fd, CHUNK)
+                if not data:
+                    break
+                os.write(fd, data)
+        except OSError:
+            pass
+        os._exit(0)
+    return pid
+
+
+def end_process(pid):
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+
+
+def measure_limits(size, rtt_count):
+    """The bare path: a pty (the application's side) and a TCP loopback
+    connection (the network's side), each alone."""
+    res = {}
+    master, slave = bare_pty()
+    pty_to_net = pipe_rate(slave, master, size)
+    pty_from_net = pipe_rate(master, slave, size)
+    echo = echo_process(master)
+    pty_rtt = round_trip_median(slave, slave, rtt_count)
+    end_process(echo)
+    os.close(slave)
+    os.close(master)
+    a, b = bare_tcp()
+    tcp_rate = pipe_rate(a.fileno(), b.fileno(), size)
+    echo = echo_process(b.fileno())
+    tcp_rtt = round_trip_median(a.fileno(), a.fileno(), rtt_count)
+    end_process(echo)
+    a.close()
+    b.close()
+    res["to_net_MBps"] = min(pty_to_net, tcp_rate)
+    res["from_net_MBps"] = min(pty_from_net, tcp_rate)
+    res["rtt_median_us"] = pty_rtt[0] + tcp_rtt[0]
+    res["rtt_p99_us"] = pty_rtt[1] + tcp_rtt[1]
+    return res
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -306,16 +414,25 @@ def main():
             results["socat"] = measure(so, far, size, args.rtt)
         finally:
             so.stop()
+        results["limit"] = measure_limits(size, args.rtt)
     rows = [("to_net_MBps", "application -> network, MB/s"), ("from_net_MBps", "network -> application, MB/s"),
             ("rtt_median_us", "1-byte round trip, median us"), ("rtt_p99_us", "1-byte round trip, p99 us"),
             ("open_to_first_ms", "open() to first echoed byte, ms"),
             ("idle_wakeups_per_s", "idle wake-ups per second"), ("peak_rss_kib", "peak RSS, KiB")]
     print(f"payload {args.mib} MiB, {args.rtt} round trips")
-    print(f"{'':34} {'redirector':>12} {'socat':>12} {'ratio':>8}")
+    print(f"{'':34} {'redirector':>12} {'socat':>12} {'ratio':>8} {'limit':>10} {'of limit':>9}")
     for key, label in rows:
         a, b = results["redirector"][key], results["socat"][key]
         ratio = f"{a / b:8.2f}" if b else "       -"
-        print(f"{label:34} {a:12.1f} {b:12.1f} {ratio}")
+        limit = results["limit"].get(key)
+        if limit is None:
+            tail = f"{'-':>10} {'-':>9}"
+        else:
+            # A share of the limit: for rates the rate over the limit, for
+            # times the limit over the time, so 1.00 is as good as it gets.
+            share = a / limit if key.endswith("MBps") else limit / a
+            tail = f"{limit:10.1f} {share:9.2f}"
+        print(f"{label:34} {a:12.1f} {b:12.1f} {ratio} {tail}")
 
 
 if __name__ == "__main__":

@@ -20,4 +20,4 @@ if [ -n "${KOLM_SANITIZE:-}" ]; then
 fi
 "$here/scripts/build.sh"
 cd "${KOLM_BUILD_DIR:-$here/build}"
-ctest --output-on-failure -j"$(nproc)" --timeout 300
+ctest --output-on-failure -j"$(nproc)" --timeout 300 -LE soak
