@@ -5,7 +5,7 @@ quick close-and-reopen cycles with the trace on, a stale port link after
 kill -9, a second runtime on one machine root, and a signal meant for one
 runtime reaching another process's window.
 
-Usage: probe_e2e.py BIN_DIR [--cycles N] [--rounds N] [CASE...]
+Usage: probe_e2e.py BIN_DIR [--cycles N] [--rounds N] [CASE...] | --list
 
 --cycles sets the quick cycles (default 300; the probe ran 2,000), --rounds
 the accept-and-close rounds (default 100).
@@ -21,7 +21,8 @@ import sys
 import threading
 import time
 
-from port_e2e import Rig, devsim, run_cases, stop
+from e2e_cases import cli, run_cases
+from port_e2e import Rig, devsim, stop
 from pty_echo_e2e import BOUND, Lines, echo_through
 
 SETTINGS = {"cycles": 300, "rounds": 100}
@@ -235,16 +236,16 @@ CASES = [case_far_end_closes_at_accept, case_quick_cycles_with_trace, case_stale
          case_second_runtime_refused, case_signal_ends_only_its_own_process]
 
 
-def main():
+def run(argv):
     ap = argparse.ArgumentParser()
     ap.add_argument("bin_dir")
     ap.add_argument("--cycles", type=int, default=SETTINGS["cycles"])
     ap.add_argument("--rounds", type=int, default=SETTINGS["rounds"])
     ap.add_argument("cases", nargs="*")
-    args = ap.parse_intermixed_args()
+    args = ap.parse_intermixed_args(argv)
     SETTINGS.update(cycles=args.cycles, rounds=args.rounds)
     return run_cases(CASES, args.bin_dir, set(args.cases))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cli(CASES, run))
