@@ -185,9 +185,17 @@ def case_stale_link_after_kill9(bin_dir):
 
 
 def published_hwnd(rig):
-    out = subprocess.run([rig.bin("kolmreg"), "query", CONFIG_KEY, "/v", "HWND"], env=rig.env, check=True,
-                         capture_output=True, text=True).stdout
-    return int(out.split()[-1], 16)
+    """The window kolm32 published in the registry, once it has: it
+    publishes its port first, so the port's line on its standard error
+    does not mean the window is there yet."""
+    end = time.monotonic() + BOUND
+    while True:
+        r = subprocess.run([rig.bin("kolmreg"), "query", CONFIG_KEY, "/v", "HWND"], env=rig.env,
+                           capture_output=True, text=True)
+        if r.returncode == 0 and int(r.stdout.split()[-1], 16):
+            return int(r.stdout.split()[-1], 16)
+        assert time.monotonic() < end, "kolm32 published no window"
+        time.sleep(0.02)
 
 
 def case_second_runtime_refused(bin_dir):
@@ -218,6 +226,8 @@ def case_signal_ends_only_its_own_process(bin_dir):
         ready = Lines(peer.stdout).wait_for(lambda l: l.startswith("ready "))
         assert ready, "the peer did not start"
         other = ready.split()[1]
+        # kolm32's own window first, so that it cannot overwrite the peer's.
+        published_hwnd(rig)
         subprocess.run([rig.bin("kolmreg"), "add", CONFIG_KEY, "/v", "HWND", "/t", "REG_DWORD", "/d", other, "/f"],
                        env=rig.env, check=True, stdout=subprocess.DEVNULL)
         rig.kolm32.send_signal(signal.SIGTERM)
