@@ -37,12 +37,15 @@ def run_cases(cases, ctx, wanted=()):
     return 1 if failed or not passed else 0
 
 
-def cli(cases, run, argv=None):
+def cli(cases, run=None, argv=None):
     """Lists the cases for --list; otherwise returns run(argv), the script's
-    own reading of its arguments and its run of the cases."""
+    own reading of its arguments and its run of the cases. Without `run`
+    the arguments are BIN_DIR [CASE...], BIN_DIR the cases' argument."""
     argv = sys.argv[1:] if argv is None else argv
     if "--list" in argv:
         for case in cases:
             print(case.__name__)
         return 0
+    if run is None:
+        return run_cases(cases, argv[0], set(argv[1:]))
     return run(argv)

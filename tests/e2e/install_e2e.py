@@ -18,7 +18,7 @@ import time
 
 import serial
 
-from e2e_cases import cli, run_cases
+from e2e_cases import cli
 from port_e2e import devsim, stop
 from pty_echo_e2e import BOUND, Lines
 
@@ -154,4 +154,4 @@ CASES = [case_install_serve_and_remove]
 
 
 if __name__ == "__main__":
-    sys.exit(cli(CASES, lambda argv: run_cases(CASES, argv[0], set(argv[1:]))))
+    sys.exit(cli(CASES))

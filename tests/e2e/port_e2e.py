@@ -21,7 +21,7 @@ import time
 
 import serial
 
-from e2e_cases import cli, run_cases
+from e2e_cases import cli
 from pty_echo_e2e import BOUND, Lines, echo_through, end_children
 
 
@@ -460,4 +460,4 @@ CASES = [case_socat_echo_all_bytes, case_ser2net_far_end, case_64_mib_both_ways,
 
 
 if __name__ == "__main__":
-    sys.exit(cli(CASES, lambda argv: run_cases(CASES, argv[0], set(argv[1:]))))
+    sys.exit(cli(CASES))

@@ -21,7 +21,7 @@ import time
 
 import serial
 
-from e2e_cases import cli, run_cases
+from e2e_cases import cli
 
 BOUND = 30  # seconds for anything to happen
 
@@ -156,4 +156,4 @@ CASES = [case_echo_then_end_on_sigterm]
 
 
 if __name__ == "__main__":
-    sys.exit(cli(CASES, lambda argv: run_cases(CASES, argv[0], set(argv[1:]))))
+    sys.exit(cli(CASES))

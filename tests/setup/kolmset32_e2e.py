@@ -19,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from pty_echo_e2e import BOUND, Lines, end_children  # noqa: E402
-from e2e_cases import cli, run_cases  # noqa: E402
+from e2e_cases import cli  # noqa: E402
 
 CONFIG = r"HKLM\SOFTWARE\Tarvizone\Redirector\1.0"
 MAIN = "Tarvizone Redirector Setup"
@@ -524,4 +524,4 @@ CASES = [fn for name, fn in globals().items() if name.startswith("case_")]
 
 
 if __name__ == "__main__":
-    sys.exit(cli(CASES, lambda argv: run_cases(CASES, argv[0], set(argv[1:]))))
+    sys.exit(cli(CASES))
