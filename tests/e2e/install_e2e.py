@@ -5,7 +5,7 @@ COM2), the setup program putting the product in place, the installed kolm32
 serving the new COM port to Python's serial module with devsim as the far
 end, then remove taking it all out.
 
-Usage: install_e2e.py BIN_DIR
+Usage: install_e2e.py BIN_DIR [CASE...] | --list
 
 Prints one line per case and a closing "N passed, M failed" line.
 """
@@ -18,7 +18,8 @@ import time
 
 import serial
 
-from port_e2e import devsim, run_cases, stop
+from e2e_cases import cli
+from port_e2e import devsim, stop
 from pty_echo_e2e import BOUND, Lines
 
 PRODUCT = r"C:\Program Files\Tarvizone\Redirector"
@@ -153,4 +154,4 @@ CASES = [case_install_serve_and_remove]
 
 
 if __name__ == "__main__":
-    sys.exit(run_cases(CASES, sys.argv[1]))
+    sys.exit(cli(CASES))

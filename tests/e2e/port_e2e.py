@@ -3,7 +3,7 @@
 independent peers: kolm32 with its pty port, far ends from devsim and
 socat, applications from Python's serial module, termios and picocom.
 
-Usage: port_e2e.py BIN_DIR [CASE...]
+Usage: port_e2e.py BIN_DIR [CASE...] | --list
 
 Each case gets a fresh machine root and a fresh kolm32. Prints one line per
 case and a closing "N passed, M failed" line.
@@ -21,6 +21,7 @@ import time
 
 import serial
 
+from e2e_cases import cli
 from pty_echo_e2e import BOUND, Lines, echo_through, end_children
 
 
@@ -458,28 +459,5 @@ CASES = [case_socat_echo_all_bytes, case_ser2net_far_end, case_64_mib_both_ways,
          case_200_sessions_without_growth]
 
 
-def run_cases(cases, bin_dir, wanted=()):
-    """Runs the cases (those named in `wanted`, when given), one line each
-    and the closing count; the exit status."""
-    passed = failed = 0
-    for case in cases:
-        if wanted and case.__name__ not in wanted:
-            continue
-        t = time.monotonic()
-        try:
-            case(bin_dir)
-            passed += 1
-            print(f"ok   {case.__name__} ({time.monotonic() - t:.1f} s)", flush=True)
-        except Exception as e:
-            failed += 1
-            print(f"FAIL {case.__name__}: {e!r}", flush=True)
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
-
-
-def main():
-    return run_cases(CASES, sys.argv[1], set(sys.argv[2:]))
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cli(CASES))

@@ -5,7 +5,7 @@ quick close-and-reopen cycles with the trace on, a stale port link after
 kill -9, a second runtime on one machine root, and a signal meant for one
 runtime reaching another process's window.
 
-Usage: probe_e2e.py BIN_DIR [--cycles N] [--rounds N] [CASE...]
+Usage: probe_e2e.py BIN_DIR [--cycles N] [--rounds N] [CASE...] | --list
 
 --cycles sets the quick cycles (default 300; the probe ran 2,000), --rounds
 the accept-and-close rounds (default 100).
@@ -21,7 +21,8 @@ import sys
 import threading
 import time
 
-from port_e2e import Rig, devsim, run_cases, stop
+from e2e_cases import cli, run_cases
+from port_e2e import Rig, devsim, stop
 from pty_echo_e2e import BOUND, Lines, echo_through
 
 SETTINGS = {"cycles": 300, "rounds": 100}
@@ -184,9 +185,17 @@ def case_stale_link_after_kill9(bin_dir):
 
 
 def published_hwnd(rig):
-    out = subprocess.run([rig.bin("kolmreg"), "query", CONFIG_KEY, "/v", "HWND"], env=rig.env, check=True,
-                         capture_output=True, text=True).stdout
-    return int(out.split()[-1], 16)
+    """The window kolm32 published in the registry, once it has: it
+    publishes its port first, so the port's line on its standard error
+    does not mean the window is there yet."""
+    end = time.monotonic() + BOUND
+    while True:
+        r = subprocess.run([rig.bin("kolmreg"), "query", CONFIG_KEY, "/v", "HWND"], env=rig.env,
+                           capture_output=True, text=True)
+        if r.returncode == 0 and int(r.stdout.split()[-1], 16):
+            return int(r.stdout.split()[-1], 16)
+        assert time.monotonic() < end, "kolm32 published no window"
+        time.sleep(0.02)
 
 
 def case_second_runtime_refused(bin_dir):
@@ -217,6 +226,8 @@ def case_signal_ends_only_its_own_process(bin_dir):
         ready = Lines(peer.stdout).wait_for(lambda l: l.startswith("ready "))
         assert ready, "the peer did not start"
         other = ready.split()[1]
+        # kolm32's own window first, so that it cannot overwrite the peer's.
+        published_hwnd(rig)
         subprocess.run([rig.bin("kolmreg"), "add", CONFIG_KEY, "/v", "HWND", "/t", "REG_DWORD", "/d", other, "/f"],
                        env=rig.env, check=True, stdout=subprocess.DEVNULL)
         rig.kolm32.send_signal(signal.SIGTERM)
@@ -235,16 +246,16 @@ CASES = [case_far_end_closes_at_accept, case_quick_cycles_with_trace, case_stale
          case_second_runtime_refused, case_signal_ends_only_its_own_process]
 
 
-def main():
+def run(argv):
     ap = argparse.ArgumentParser()
     ap.add_argument("bin_dir")
     ap.add_argument("--cycles", type=int, default=SETTINGS["cycles"])
     ap.add_argument("--rounds", type=int, default=SETTINGS["rounds"])
     ap.add_argument("cases", nargs="*")
-    args = ap.parse_intermixed_args()
+    args = ap.parse_intermixed_args(argv)
     SETTINGS.update(cycles=args.cycles, rounds=args.rounds)
     return run_cases(CASES, args.bin_dir, set(args.cases))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cli(CASES, run))

@@ -5,7 +5,7 @@ prefix and the Debian packages, each installation run for real (a Python
 serial session through the installed kolm32, the installed installer
 putting the product on a fresh machine root).
 
-Usage: packaging_e2e.py BUILD_DIR VERSION [CASE...]
+Usage: packaging_e2e.py BUILD_DIR VERSION [CASE...] | --list
 
 Nothing is installed into the system: the prefix, the packages and the
 folder they are unpacked into are temporary. Prints one line per case and
@@ -23,7 +23,8 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
 from install_e2e import case_install_serve_and_remove, check, wait_file  # noqa: E402
-from port_e2e import devsim, run_cases, stop  # noqa: E402
+from e2e_cases import cli, run_cases  # noqa: E402
+from port_e2e import devsim, stop  # noqa: E402
 from pty_echo_e2e import BOUND, Lines, echo_through  # noqa: E402
 
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
@@ -51,7 +52,8 @@ class Context:
         self._prefix = None
 
     def prefix(self):
-        """The product installed with cmake --install, once for all cases."""
+        """The product installed with cmake --install, once per run (under
+        ctest each case is a run of its own: a few seconds)."""
         if self._prefix is None:
             prefix = os.path.join(self.temp, "prefix")
             r = subprocess.run(["cmake", "--install", self.build_dir, "--prefix", prefix],
@@ -377,13 +379,13 @@ CASES = [case_help_version_and_unknown_options, case_install_takes_a_script_name
          case_debian_packages]
 
 
-def main():
-    ctx = Context(os.path.abspath(sys.argv[1]), sys.argv[2])
+def run(argv):
+    ctx = Context(os.path.abspath(argv[0]), argv[1])
     try:
-        return run_cases(CASES, ctx, set(sys.argv[3:]))
+        return run_cases(CASES, ctx, set(argv[2:]))
     finally:
         ctx.close()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cli(CASES, run))

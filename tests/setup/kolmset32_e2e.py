@@ -5,7 +5,7 @@ answered through the message-box answer file, checked through its
 controls, the screen log and the registry (kolmreg). devsim plays the IPX
 servers and the far end; kolm32 runs where the status is the point.
 
-Usage: kolmset32_e2e.py BIN_DIR [CASE...]
+Usage: kolmset32_e2e.py BIN_DIR [CASE...] | --list
 
 Prints one line per case and a closing "N passed, M failed" line.
 """
@@ -19,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from pty_echo_e2e import BOUND, Lines, end_children  # noqa: E402
-from port_e2e import run_cases  # noqa: E402
+from e2e_cases import cli  # noqa: E402
 
 CONFIG = r"HKLM\SOFTWARE\Tarvizone\Redirector\1.0"
 MAIN = "Tarvizone Redirector Setup"
@@ -524,4 +524,4 @@ CASES = [fn for name, fn in globals().items() if name.startswith("case_")]
 
 
 if __name__ == "__main__":
-    sys.exit(run_cases(CASES, sys.argv[1], set(sys.argv[2:])))
+    sys.exit(cli(CASES))

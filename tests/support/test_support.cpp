@@ -1,8 +1,8 @@
 #include "test_support.h"
 
-#include <cstdio>
+#include "child_process.h"
+
 #include <thread>
-#include <sys/wait.h>
 
 namespace kolm::test {
 
@@ -26,17 +26,9 @@ std::filesystem::path bin_path(const std::string& name)
 
 CommandResult run_command(const std::string& cmdline)
 {
-    CommandResult r;
-    FILE* p = ::popen(cmdline.c_str(), "r");
-    if (!p)
-        return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    RunResult r = run_program("/bin/sh", { "-c", cmdline }, ChildOptions { .stdin_from = StdinFrom::Inherit },
+                              std::chrono::minutes(2));
+    return CommandResult { r.status, std::move(r.out) };
 }
 
 } // namespace kolm::test

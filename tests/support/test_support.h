@@ -29,8 +29,9 @@ bool wait_until(const std::function<bool()>& pred,
 // Path of a built binary (build/bin/NAME), found next to the test binary.
 std::filesystem::path bin_path(const std::string& name);
 
-// Runs a command line through /bin/sh, returning its exit status and what it
-// wrote on standard output.
+// Runs a command line through /bin/sh (run_program, with the test's own
+// standard input and standard error), returning its exit status and what it
+// wrote on standard output; killed after two minutes.
 struct CommandResult {
     int status = -1;
     std::string out;

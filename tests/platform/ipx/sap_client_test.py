@@ -2,12 +2,14 @@
 """An independent SAP client: queries devsim over the IPX segment's UDP wire
 format with nothing but the socket module, and checks the answers.
 
-    sap_client_test.py --devsim PATH
+    sap_client_test.py --devsim PATH [CASE...] | --list
 
-Each run uses a segment of its own (a private multicast group and port).
+Each run uses a segment of its own (a private multicast group and port),
+and each case a client of its own on it.
 """
 
 import argparse
+import functools
 import os
 import random
 import select
@@ -16,6 +18,9 @@ import struct
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "e2e"))
+from e2e_cases import cli, run_cases  # noqa: E402
 
 IFACE = "127.0.0.1"
 NETWORK = 0x0000000A
@@ -127,11 +132,35 @@ class Devsim:
         assert self.proc.wait(timeout=BOUND) == 0, "devsim did not end cleanly"
 
 
+class Segment:
+    """The run's private segment, and devsim's path."""
+
+    def __init__(self, devsim):
+        self.devsim = devsim
+        self.group, self.port = private_group()
+        self.env = dict(os.environ, KOLM_IPX_IF=IFACE, KOLM_IPX_GROUP="%s:%d" % (self.group, self.port),
+                        KOLM_IPX_NET="%08X" % NETWORK)
+
+
+def with_client(case):
+    """A case run with devsim's path, the segment's environment and a
+    client of its own."""
+    @functools.wraps(case)
+    def run(segment):
+        client = Client(segment.group, segment.port)
+        try:
+            case(segment.devsim, segment.env, client)
+        finally:
+            client.sock.close()
+    return run
+
+
 def names(answers):
     return sorted(e["name"] for a in answers for e in a["entries"])
 
 
-def test_general_query(path, env, client):
+@with_client
+def case_general_query(path, env, client):
     d = Devsim(path, env, ["--sap", "PORTSRV1", "--sap", "PORTSRV2,5000",
                            "--sap-other", "PRINTER,0004", "--sap", "NAME@HOST"])
     try:
@@ -164,7 +193,8 @@ def test_general_query(path, env, client):
         d.stop()
 
 
-def test_split_answers(path, env, client):
+@with_client
+def case_split_answers(path, env, client):
     args = []
     for i in range(5):
         args += ["--sap", "SPLIT%d" % i]
@@ -178,7 +208,8 @@ def test_split_answers(path, env, client):
         d.stop()
 
 
-def test_seven_per_datagram(path, env, client):
+@with_client
+def case_seven_per_datagram(path, env, client):
     args = []
     for i in range(9):
         args += ["--sap", "MANY%d" % i]
@@ -191,7 +222,8 @@ def test_seven_per_datagram(path, env, client):
         d.stop()
 
 
-def test_bcast_only_and_framing(path, env, client):
+@with_client
+def case_bcast_only_and_framing(path, env, client):
     d = Devsim(path, env, ["--sap", "BONLY", "--sap-bcast-only"])
     try:
         # Sent first, a directed query (or a malformed one) would be answered
@@ -207,7 +239,8 @@ def test_bcast_only_and_framing(path, env, client):
         d.stop()
 
 
-def test_silent(path, env, client):
+@with_client
+def case_silent(path, env, client):
     d = Devsim(path, env, ["--sap", "QUIET", "--sap-silent"])
     try:
         client.query()
@@ -217,7 +250,8 @@ def test_silent(path, env, client):
         d.stop()
 
 
-def test_advertised_address_override(path, env, client):
+@with_client
+def case_advertised_address_override(path, env, client):
     d = Devsim(path, env, ["--sap", "ELSEWHERE,1234", "--sap-net", "00C0FFEE",
                            "--sap-node", "0000C0A80A01"])
     try:
@@ -229,28 +263,17 @@ def test_advertised_address_override(path, env, client):
         d.stop()
 
 
-def main():
+CASES = [case_general_query, case_split_answers, case_seven_per_datagram, case_bcast_only_and_framing,
+         case_advertised_address_override, case_silent]
+
+
+def run(argv):
     ap = argparse.ArgumentParser()
     ap.add_argument("--devsim", required=True)
-    args = ap.parse_args()
-    group, port = private_group()
-    env = dict(os.environ, KOLM_IPX_IF=IFACE, KOLM_IPX_GROUP="%s:%d" % (group, port),
-               KOLM_IPX_NET="%08X" % NETWORK)
-    tests = [test_general_query, test_split_answers, test_seven_per_datagram,
-             test_bcast_only_and_framing, test_advertised_address_override, test_silent]
-    failed = 0
-    for t in tests:
-        client = Client(group, port)
-        try:
-            t(args.devsim, env, client)
-            print("ok   %s" % t.__name__)
-        except AssertionError as e:
-            failed += 1
-            print("FAIL %s: %s" % (t.__name__, e))
-        finally:
-            client.sock.close()
-    return 1 if failed else 0
+    ap.add_argument("cases", nargs="*")
+    args = ap.parse_intermixed_args(argv)
+    return run_cases(CASES, Segment(args.devsim), set(args.cases))
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cli(CASES, run))

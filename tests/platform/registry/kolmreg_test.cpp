@@ -3,16 +3,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "child_process.h"
 #include "registry_test_util.h"
 #include "test_support.h"
-
-extern char** environ;
 
 namespace kolm::test {
 namespace {
@@ -29,9 +26,8 @@ protected:
     // standard input from /dev/null so that nothing can be confirmed.
     ToolRun kolmreg(const std::string& args)
     {
-        const auto err_file = root.path() / "kolmreg.err";
-        auto r = run_command(bin_path("kolmreg").string() + " " + args + " </dev/null 2>" + err_file.string());
-        return ToolRun{r.status, r.out, slurp(err_file)};
+        auto r = run_program("/bin/sh", {"-c", "exec " + bin_path("kolmreg").string() + " " + args});
+        return ToolRun{r.status, r.out, r.err};
     }
 
     static std::string slurp(const std::filesystem::path& p)
@@ -417,40 +413,13 @@ ToolRun run_on_terminal(const std::vector<std::string>& args, const std::string&
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
         return r;
     const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    int out[2];
-    if (slave < 0 || ::pipe2(out, O_CLOEXEC) != 0)
-        return r;
-    if (::write(master, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size()))
-        return r;
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, slave, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    std::vector<std::string> all = {bin_path("kolmreg").string()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(slave);
-    if (rc == 0) {
-        char buf[512];
-        ssize_t n;
-        while ((n = ::read(out[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
-            if (n > 0)
-                r.out.append(buf, static_cast<size_t>(n));
-        }
-        int st = 0;
-        while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-        }
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    if (slave >= 0 && ::write(master, answer.data(), answer.size()) == static_cast<ssize_t>(answer.size())) {
+        const RunResult run
+            = run_program("kolmreg", args, ChildOptions{.stdin_from = StdinFrom::Fd, .stdin_fd = slave});
+        r = ToolRun{run.status, run.out, run.err};
     }
-    ::close(out[0]);
+    if (slave >= 0)
+        ::close(slave);
     ::close(master);
     return r;
 }

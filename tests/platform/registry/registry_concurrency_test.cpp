@@ -1,111 +1,28 @@
 // Several threads and processes on one registry; a writer killed mid-write.
 #include <atomic>
 #include <csignal>
-#include <fcntl.h>
-#include <cstring>
-#include <poll.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
+#include "child_process.h"
 #include "registry_test_util.h"
 #include "test_support.h"
-
-extern char** environ;
 
 namespace kolm::test {
 namespace {
 
 using RegistryConcurrency = RootedTest;
 
-// A child process with its standard output on a pipe.
-class Child {
+// registry_writer with these arguments, its output read line by line.
+class Child : public ChildProcess {
 public:
     explicit Child(const std::vector<std::string>& args)
+        : ChildProcess("registry_writer", args)
     {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        m_out = fds[0];
     }
-    ~Child()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            wait();
-        }
-        if (m_out >= 0)
-            ::close(m_out);
-    }
-    bool started() const { return m_pid > 0; }
-
-    // Waits up to `bound` for the next line of output; false at end or time-out.
-    bool read_line(std::string& line, std::chrono::milliseconds bound = std::chrono::seconds(60))
-    {
-        const auto end = std::chrono::steady_clock::now() + bound;
-        for (;;) {
-            if (auto nl = m_buf.find('\n'); nl != std::string::npos) {
-                line = m_buf.substr(0, nl);
-                m_buf.erase(0, nl + 1);
-                return true;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
-                return false;
-            pollfd p{m_out, POLLIN, 0};
-            const int r = ::poll(&p, 1, static_cast<int>(left.count()));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0)
-                return false;
-            char chunk[256];
-            const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            m_buf.append(chunk, static_cast<size_t>(n));
-        }
-    }
-
     // The exit status (or 128 + signal).
-    int wait()
-    {
-        int st = 0;
-        pid_t r;
-        while ((r = ::waitpid(m_pid, &st, 0)) < 0 && errno == EINTR) {
-        }
-        m_pid = -1;
-        if (r < 0)
-            return -1;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    }
-    void kill_now() { ::kill(m_pid, SIGKILL); }
-
-private:
-    pid_t m_pid = -1;
-    int m_out = -1;
-    std::string m_buf;
+    int wait() { return wait_exit(std::chrono::seconds(60)).value_or(-1); }
 };
-
-std::string writer_path()
-{
-    return bin_path("registry_writer").string();
-}
 
 DWORD read_dword(HKEY key, const std::string& name, LONG& st)
 {
@@ -162,9 +79,9 @@ TEST_F(RegistryConcurrency, ProcessesOpeningANewRegistryTogetherAllGetIt)
     // none may fail on the others' locks.
     for (int round = 0; round < 20; ++round) {
         TempRoot fresh;
-        Child a({writer_path(), "write", "A", "1"});
-        Child b({writer_path(), "write", "B", "1"});
-        Child c({writer_path(), "write", "C", "1"});
+        Child a({"write", "A", "1"});
+        Child b({"write", "B", "1"});
+        Child c({"write", "C", "1"});
         ASSERT_TRUE(a.started() && b.started() && c.started());
         EXPECT_EQ(a.wait(), 0) << "round " << round;
         EXPECT_EQ(b.wait(), 0) << "round " << round;
@@ -175,8 +92,8 @@ TEST_F(RegistryConcurrency, ProcessesOpeningANewRegistryTogetherAllGetIt)
 TEST_F(RegistryConcurrency, TwoProcessesWritingAtOnceLoseNothing)
 {
     constexpr int k_count = 200;
-    Child a({writer_path(), "write", "A", std::to_string(k_count)});
-    Child b({writer_path(), "write", "B", std::to_string(k_count)});
+    Child a({"write", "A", std::to_string(k_count)});
+    Child b({"write", "B", std::to_string(k_count)});
     ASSERT_TRUE(a.started() && b.started());
 
     // This process reads while both write: every call must succeed.
@@ -225,13 +142,17 @@ TEST_F(RegistryConcurrency, WriterKilledMidWriteLeavesAConsistentRegistry)
 {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        Child writer({writer_path(), "churn"});
+        Child writer({"churn"});
         ASSERT_TRUE(writer.started());
         // Let it get well into its loop; each round stops it at another point.
         std::string line;
         for (int i = 0; i < 5 + 7 * round; ++i)
-            ASSERT_TRUE(writer.read_line(line)) << "writer stopped early";
-        writer.kill_now();
+        {
+            auto next = writer.read_line(std::chrono::seconds(60));
+            ASSERT_TRUE(next) << "writer stopped early";
+            line = *next;
+        }
+        writer.kill(SIGKILL);
         EXPECT_EQ(writer.wait(), 128 + SIGKILL);
 
         sqlite3* db = nullptr;

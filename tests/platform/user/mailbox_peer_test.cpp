@@ -1,17 +1,16 @@
 // Who may talk to a mailbox: its socket is the owner's alone, and even with
 // every mode loosened, a client of another user is refused unread.
+#include "child_process.h"
 #include "test_support.h"
 #include "peer_process.h"
 #include "peer_protocol.h"
-#include "raw_socket.h"
 
 #include "user/mailbox_path.h"
 #include "user/wire.h"
 
-#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using kolm::test::PeerProcess;
@@ -24,29 +23,18 @@ constexpr uid_t kNobody = 65534;
 
 enum ClientEnd { Refused = 0, Answered = 1, NoConnect = 2, CannotSwitchUser = 3 };
 
-// Sends `request` to the mailbox at `path` from a child process running as
+// Sends `request` to the mailbox at `path` from mailbox_client running as
 // `uid`, and tells how the mailbox dealt with it.
 ClientEnd client_as(uid_t uid, const std::string& path, const std::vector<uint8_t>& request)
 {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (uid != ::geteuid() && (::setgid(uid) != 0 || ::setuid(uid) != 0))
-            ::_exit(CannotSwitchUser);
-        const int fd = kolm::test::connect_unix(path);
-        if (fd < 0)
-            ::_exit(NoConnect);
-        kolm::test::send_all_and_finish(fd, request);
-        char byte;
-        ssize_t n;
-        do {
-            n = ::read(fd, &byte, 1);
-        } while (n < 0 && errno == EINTR);
-        ::_exit(n > 0 ? Answered : Refused);
+    std::string hex;
+    char byte[3];
+    for (uint8_t b : request) {
+        std::snprintf(byte, sizeof byte, "%02x", b);
+        hex += byte;
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? static_cast<ClientEnd>(WEXITSTATUS(status)) : NoConnect;
+    const auto r = kolm::test::run_program("mailbox_client", {std::to_string(uid), path, hex});
+    return r.status >= Refused && r.status <= CannotSwitchUser ? static_cast<ClientEnd>(r.status) : NoConnect;
 }
 
 } // namespace

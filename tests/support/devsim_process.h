@@ -1,10 +1,11 @@
-// devsim (or another test peer) run as a child process for a test: started
-// with its arguments, ready once it has printed "ready", stopped (SIGTERM)
-// when destroyed.
+// devsim (or another test peer that prints "ready") run as a child process
+// for a test: started with its arguments, ready once it has printed
+// "ready", stopped (SIGTERM) when destroyed.
 #pragma once
 
+#include "child_process.h"
+
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace kolm::test {
@@ -28,7 +29,8 @@ public:
     bool stop();
 
 private:
-    pid_t m_pid = -1;
+    ChildProcess m_child;
+    bool m_stopped = false;
     bool m_ready = false;
     std::string m_error;
     std::vector<std::string> m_lines;
