@@ -153,9 +153,13 @@ DWORD PortDriver::do_subfunction(const vxdParam& p)
 {
     const int subf = p.subfunction;
     if (subf == SUBF_GET_COMMANDS) {
-        std::lock_guard lock(m_lock);
-        const DWORD bits = m_pending;
-        m_pending = 0;
+        DWORD bits = 0;
+        {
+            std::lock_guard lock(m_lock);
+            bits = m_pending;
+            m_pending = 0;
+        }
+        m_app->commands_fetched(bits);
         return bits;
     }
     if (subf == SUBF_APP_EXIT) {
@@ -212,6 +216,17 @@ void PortDriver::signal_pending_commands()
     }
     if (!ring0)
         ring0 = read_published_value("Event");
+    signal_ring0(ring0);
+}
+
+void PortDriver::request_fetch()
+{
+    DWORD ring0 = 0;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_registered)
+            ring0 = m_init.CmdEventR0;
+    }
     signal_ring0(ring0);
 }
 

@@ -11,7 +11,7 @@ size_t OutputRing::take(char* dst, size_t max, bool& wake_reader)
 {
     wake_reader = false;
     std::lock_guard lock(m_lock);
-    if (!m_delivering)
+    if (!m_delivering || m_hold != Hold::None)
         return 0;
     const size_t n = std::min(max, m_count);
     const size_t cap = m_buf.size();
@@ -76,6 +76,7 @@ void OutputRing::clear()
     m_count = 0;
     m_unconfirmed = false;
     m_reader_stalled = false;
+    m_hold = Hold::None;
 }
 
 void OutputRing::load(const std::vector<char>& bytes)
@@ -98,6 +99,32 @@ void OutputRing::set_drain_watch(bool on)
 {
     std::lock_guard lock(m_lock);
     m_drain_watch = on;
+}
+
+void OutputRing::hold_for_flush()
+{
+    std::lock_guard lock(m_lock);
+    m_hold = Hold::UntilFetched;
+}
+
+OutputRing::FetchStep OutputRing::commands_fetched(bool flush)
+{
+    std::lock_guard lock(m_lock);
+    FetchStep step;
+    if (m_hold == Hold::UntilFetched && flush) {
+        m_hold = Hold::UntilNextFetch;
+        step.fetch_again = true;
+    } else if (m_hold == Hold::UntilNextFetch) {
+        m_hold = Hold::None;
+        step.wake_pump = m_count > 0 && m_delivering;
+    }
+    return step;
+}
+
+bool OutputRing::flush_held() const
+{
+    std::lock_guard lock(m_lock);
+    return m_hold != Hold::None;
 }
 
 OutputRing::CloseState OutputRing::begin_close(bool connected, bool eof)

@@ -138,6 +138,20 @@ void PtyPort::on_subfunction(int subf)
     m_watcher.post(subf);
 }
 
+void PtyPort::commands_fetched(DWORD bits)
+{
+    const OutputRing::FetchStep step = m_output.commands_fetched((bits & (1u << CMD_FLUSH_TO_NET)) != 0);
+    if (!step.fetch_again && !step.wake_pump)
+        return;
+    auto d = m_commands.driver();
+    if (!d)
+        return;
+    if (step.fetch_again)
+        d->request_fetch();
+    if (step.wake_pump)
+        d->output_ready();
+}
+
 // The watcher thread.
 
 int PtyPort::next_timeout()
@@ -314,8 +328,16 @@ void PtyPort::handle_status(unsigned char status)
     if (status & TIOCPKT_FLUSHWRITE) {
         // The pty may still hand over a few bytes written before the flush.
         clear_output();
-        if (connected)
-            raise(CMD_FLUSH_TO_NET);
+        if (connected) {
+            // NOTE: on the window path the runtime carries the purge out
+            // in its window procedure, and nothing it does afterwards
+            // reaches the driver; the output cannot be held for it there.
+            const bool hold = m_opt.path == CommandPath::Event && !m_commands.ended();
+            if (hold)
+                m_output.hold_for_flush();
+            if (!raise(CMD_FLUSH_TO_NET) && hold)
+                clear_output();
+        }
     }
     // A FLUSHREAD in the same report as a settings change is the purge a
     // tcsetattr(TCSAFLUSH) makes of the line's own input: not a purge of

@@ -121,6 +121,7 @@ public:
     size_t give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len) override;
     void write_done(size_t taken, size_t left) override;
     void on_subfunction(int subf) override;
+    void commands_fetched(DWORD bits) override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -158,7 +159,7 @@ private:
     void discard_own_input();
     void clear_output();
     void raise_disc();
-    void raise(int code);
+    bool raise(int code); // false when nothing was raised
     void offer_space_again();
 
     const PtyPortOptions m_opt;

@@ -222,12 +222,12 @@ void PtyPort::raise_disc()
         m_disc_unacked = true;
 }
 
-void PtyPort::raise(int code)
+bool PtyPort::raise(int code)
 {
     if (m_commands.ended())
-        return;
+        return false;
     trace("raise %#x for session %u", code, m_session_id);
-    m_commands.raise(code);
+    return m_commands.raise(code);
 }
 
 } // namespace kolm::platform::portdrv

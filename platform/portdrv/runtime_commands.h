@@ -4,7 +4,8 @@
 // command event or window through the values it published, which it may
 // not have written yet.
 //
-// Threads: the port's watcher thread only (attach() before it starts).
+// Threads: the port's watcher thread only (attach() before it starts);
+// driver() from any thread once attached.
 #pragma once
 
 #include <chrono>

@@ -158,3 +158,50 @@ TEST(OutputRing, LoadReplacesWhatWasHeld)
 }
 
 } // namespace
+
+namespace {
+
+// After a purge the output is held until the runtime fetches its commands
+// a second time: the first fetch brings FlushToNet, the next one comes
+// only once it has been carried out.
+TEST(OutputRing, APurgeHoldsTheOutputUntilTheFetchAfterTheOneThatBroughtIt)
+{
+    OutputRing ring(64);
+    ring.hold_for_flush();
+    ring.append("after", 5);
+    EXPECT_EQ(take(ring, 64), "") << "held before any fetch";
+
+    OutputRing::FetchStep step = ring.commands_fetched(false);
+    EXPECT_FALSE(step.fetch_again) << "a fetch without the purge";
+    EXPECT_FALSE(step.wake_pump);
+    EXPECT_TRUE(ring.flush_held());
+
+    step = ring.commands_fetched(true);
+    EXPECT_TRUE(step.fetch_again) << "the fetch that brought the purge";
+    EXPECT_FALSE(step.wake_pump);
+    EXPECT_EQ(take(ring, 64), "") << "fetched, not yet carried out";
+
+    step = ring.commands_fetched(false);
+    EXPECT_FALSE(step.fetch_again);
+    EXPECT_TRUE(step.wake_pump) << "carried out, bytes wait";
+    EXPECT_FALSE(ring.flush_held());
+    EXPECT_EQ(take(ring, 64), "after");
+
+    step = ring.commands_fetched(true);
+    EXPECT_FALSE(step.fetch_again) << "nothing held: a later fetch changes nothing";
+    EXPECT_FALSE(step.wake_pump);
+
+    ring.hold_for_flush();
+    ring.commands_fetched(true);
+    step = ring.commands_fetched(false);
+    EXPECT_FALSE(step.wake_pump) << "nothing waits after an empty hold";
+
+    ring.hold_for_flush();
+    ring.append("x", 1);
+    ring.clear();
+    EXPECT_FALSE(ring.flush_held()) << "a session's end drops the hold";
+    ring.append("y", 1);
+    EXPECT_EQ(take(ring, 64), "y");
+}
+
+} // namespace
