@@ -3,13 +3,12 @@
 #include <cstring>
 
 #include "kernel/sync.h"
+#include "portdrv/port_identity.h"
 #include "win32.h"
 
 namespace kolm::platform::portdrv {
 
 namespace {
-
-const char kConfigKey[] = "SOFTWARE\\Tarvizone\\Redirector\\1.0";
 
 // An open handle of the driver: every handle reaches the same driver.
 class DriverHandle final : public DeviceObject {
@@ -41,8 +40,9 @@ Ring ring_of(const vxdParam& p)
 
 DWORD read_published_value(const char* name)
 {
+    const RedirectedPortInfo* port = redirected_port_info();
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (!port || !port->configKey || RegOpenKeyExA(HKEY_LOCAL_MACHINE, port->configKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return 0;
     DWORD value = 0, size = sizeof value, type = 0;
     if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS
@@ -153,9 +153,13 @@ DWORD PortDriver::do_subfunction(const vxdParam& p)
 {
     const int subf = p.subfunction;
     if (subf == SUBF_GET_COMMANDS) {
-        std::lock_guard lock(m_lock);
-        const DWORD bits = m_pending;
-        m_pending = 0;
+        DWORD bits = 0;
+        {
+            std::lock_guard lock(m_lock);
+            bits = m_pending;
+            m_pending = 0;
+        }
+        m_app->commands_fetched(bits);
         return bits;
     }
     if (subf == SUBF_APP_EXIT) {
@@ -212,6 +216,17 @@ void PortDriver::signal_pending_commands()
     }
     if (!ring0)
         ring0 = read_published_value("Event");
+    signal_ring0(ring0);
+}
+
+void PortDriver::request_fetch()
+{
+    DWORD ring0 = 0;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_registered)
+            ring0 = m_init.CmdEventR0;
+    }
     signal_ring0(ring0);
 }
 

@@ -45,6 +45,9 @@ public:
     virtual void write_done(size_t taken, size_t left) { (void)taken, (void)left; }
     // The runtime's answers and notices (SUBF_*).
     virtual void on_subfunction(int subf) { (void)subf; }
+    // The runtime fetched the command bits `bits` (SUBF_GET_COMMANDS), on
+    // its command service thread.
+    virtual void commands_fetched(DWORD bits) { (void)bits; }
 };
 
 // One call the runtime made on the driver.
@@ -80,6 +83,10 @@ public:
     // to be fetched (a signal given before the runtime published its event
     // reached nobody). Commands already fetched are not raised twice.
     void signal_pending_commands();
+    // Event path: signals the command event even when no command waits, so
+    // that the runtime fetches once more: its command service does so only
+    // after it has carried out everything it fetched before.
+    void request_fetch();
     // Application output is waiting: wakes the runtime's driver-to-network
     // pump. Does nothing before registration.
     void output_ready();
@@ -128,7 +135,8 @@ private:
     DeviceRegistration m_registration;
 };
 
-// Reads a REG_DWORD of the runtime's configuration key; 0 when absent.
+// Reads a REG_DWORD of the configuration key the program registered
+// (RegisterRedirectedPort); 0 when absent.
 DWORD read_published_value(const char* name);
 
 } // namespace kolm::platform::portdrv

@@ -1,126 +1,25 @@
+// The pty port's construction, the driver's calls on the runtime's threads,
+// and what the watcher thread makes of what it sees on the master and the
+// slave. The session's lifecycle is in pty_session.cpp.
 #include "portdrv/pty_port.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 
-#include <sys/epoll.h>
-#include <sys/uio.h>
-#include <sys/eventfd.h>
-#include <sys/inotify.h>
-#include <unistd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 
 #include "internal/machine_root.h"
-#include "kernel/sync.h"
+#include "portdrv/port_trace.h"
 #include "portdrv/pty_links.h"
-#include "win32.h"
 
 namespace kolm::platform::portdrv {
 
-SysResult<std::shared_ptr<PtyPort>> PtyPort::create(PtyPortOptions options)
-{
-    if (options.output_capacity < 2)
-        options.output_capacity = 2;
-    auto pty = PtyDevice::create(options.group);
-    if (!pty)
-        return pty.error();
-    std::shared_ptr<PtyPort> port(new PtyPort(std::move(options), std::move(pty.value())));
-    if (!port->open_watch_fds())
-        return SysError{"watch descriptors", errno};
-    if (!port->watch(*port->m_pty, port->m_wd))
-        return SysError{"inotify_add_watch " + port->m_pty->slave_path(), errno};
-    auto linked = publish_link(port->m_link, port->m_pty->published_path());
-    if (!linked)
-        return linked.error();
-    if (!port->m_opt.extra_link.empty()) {
-        auto extra = publish_link(port->m_opt.extra_link, port->m_pty->published_path());
-        if (!extra)
-            port->m_link_problem = extra.error().message();
-    }
-    return port;
-}
-
-PtyPort::PtyPort(PtyPortOptions options, std::unique_ptr<PtyDevice> pty)
-    : m_opt(std::move(options))
-    , m_link(machine_dir("dev", 0755) / m_opt.port_name)
-    , m_pty(std::move(pty))
-    , m_out(m_opt.output_capacity)
-{
-}
-
-bool PtyPort::open_watch_fds()
-{
-    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_epoll < 0 || m_inotify < 0 || m_wake < 0)
-        return false;
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = m_inotify;
-    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_inotify, &ev) != 0)
-        return false;
-    ev.data.fd = m_wake;
-    return ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &ev) == 0;
-}
-
-// Watches the slave for opens and closes, and the master for data, status
-// and room. The master is edge-triggered: after the last close it would
-// report HUP at every level-triggered wait.
-bool PtyPort::watch(PtyDevice& pty, int& wd)
-{
-    wd = ::inotify_add_watch(m_inotify, pty.slave_path().c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
-    if (wd < 0)
-        return false;
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLET;
-    ev.data.fd = pty.master();
-    return ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, pty.master(), &ev) == 0;
-}
-
-// NOTE: room on the master is watched only while the runtime waits for
-// it. Watched all the time, every read the application makes wakes the
-// watcher (an edge per read), once for every piece the runtime hands over.
-void PtyPort::watch_for_space(int master, bool on)
-{
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLET | (on ? EPOLLOUT : 0u);
-    ev.data.fd = master;
-    ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, master, &ev);
-}
-
-PtyPort::~PtyPort()
-{
-    stop();
-    const std::string published = published_path();
-    withdraw_link(m_link, published);
-    if (!m_opt.extra_link.empty())
-        withdraw_link(m_opt.extra_link, published);
-    for (int fd : {m_epoll, m_inotify, m_wake})
-        if (fd >= 0)
-            ::close(fd);
-}
-
-void PtyPort::attach(std::shared_ptr<PortDriver> driver)
-{
-    m_driver = driver;
-    if (!m_watcher.joinable())
-        m_watcher = std::thread([this] { run(); });
-}
-
-void PtyPort::stop()
-{
-    m_stop.store(true);
-    wake();
-    if (m_watcher.joinable())
-        m_watcher.join();
-}
-
-void PtyPort::trace(const char* fmt, ...)
+void trace(const char* fmt, ...)
 {
     static const bool on = [] {
         const char* v = std::getenv("KOLM_PORT_TRACE");
@@ -136,177 +35,417 @@ void PtyPort::trace(const char* fmt, ...)
     std::fprintf(stderr, "kolmport: %s\n", line);
 }
 
-void PtyPort::wake()
+SysResult<std::shared_ptr<PtyPort>> PtyPort::create(PtyPortOptions options)
 {
-    if (m_wake < 0)
-        return;
-    const uint64_t one = 1;
-    // NOTE: a full counter (EAGAIN) already means "woken".
-    while (::write(m_wake, &one, sizeof one) < 0 && errno == EINTR) {
+    auto pty = PtyDevice::create(options.group);
+    if (!pty)
+        return pty.error();
+    std::shared_ptr<PtyPort> port(new PtyPort(std::move(options), std::move(pty.value())));
+    if (!port->m_watcher.open(port->m_opt.port_name))
+        return SysError{"watch descriptors", errno};
+    int wd = -1;
+    if (!port->m_watcher.watch(port->m_input.pty(), wd))
+        return SysError{"inotify_add_watch " + port->m_input.pty().slave_path(), errno};
+    port->m_opens.watch(wd);
+    const std::string published = port->m_input.pty().published_path();
+    auto linked = publish_link(port->m_link, published);
+    if (!linked)
+        return linked.error();
+    if (!port->m_opt.extra_link.empty()) {
+        auto extra = publish_link(port->m_opt.extra_link, published);
+        if (!extra)
+            port->m_link_problem = extra.error().message();
     }
+    return port;
+}
+
+PtyPort::PtyPort(PtyPortOptions options, std::unique_ptr<PtyDevice> pty)
+    : m_opt(std::move(options))
+    , m_link(machine_dir("dev", 0755) / m_opt.port_name)
+    , m_input(std::move(pty), m_watcher)
+    , m_output(m_opt.output_capacity)
+    , m_commands(m_opt.path)
+{
+}
+
+PtyPort::~PtyPort()
+{
+    stop();
+    const std::string published = published_path();
+    withdraw_link(m_link, published);
+    if (!m_opt.extra_link.empty())
+        withdraw_link(m_opt.extra_link, published);
+}
+
+void PtyPort::attach(std::shared_ptr<PortDriver> driver)
+{
+    m_commands.attach(driver);
+    m_watcher.start(*this);
+}
+
+void PtyPort::stop()
+{
+    m_watcher.stop();
 }
 
 void PtyPort::publish(const std::string& slave)
 {
     auto linked = publish_link(m_link, slave);
     if (!linked)
-        std::fprintf(stderr, "kolm32: %s: %s\n", m_opt.port_name.c_str(), linked.error().message().c_str());
+        std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, m_opt.port_name.c_str(), linked.error().message().c_str());
     if (!m_opt.extra_link.empty() && m_link_problem.empty()) {
         auto extra = publish_link(m_opt.extra_link, slave);
         if (!extra)
-            std::fprintf(stderr, "kolm32: %s: %s\n", m_opt.port_name.c_str(), extra.error().message().c_str());
+            std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, m_opt.port_name.c_str(), extra.error().message().c_str());
     }
 }
 
-std::string PtyPort::slave_path() const
-{
-    std::lock_guard lock(m_in_lock);
-    return m_pty ? m_pty->slave_path() : std::string();
-}
-
-std::string PtyPort::published_path() const
-{
-    std::lock_guard lock(m_in_lock);
-    return m_pty ? m_pty->published_path() : std::string();
-}
-
-size_t PtyPort::buffered_output() const
-{
-    std::lock_guard lock(m_out_lock);
-    return m_out_count;
-}
-
-bool PtyPort::runtime_ended() const
-{
-    std::lock_guard lock(m_out_lock);
-    return !m_delivering;
-}
+// The driver's calls, on the runtime's threads.
 
 size_t PtyPort::take_output(char* dst, size_t max)
 {
-    size_t n = 0;
-    bool wake_watcher = false;
-    {
-        std::lock_guard lock(m_out_lock);
-        if (!m_delivering)
-            return 0;
-        n = std::min(max, m_out_count);
-        const size_t cap = m_out.size();
-        const size_t first = std::min(n, cap - m_out_head);
-        std::memcpy(dst, m_out.data() + m_out_head, first);
-        std::memcpy(dst + first, m_out.data(), n - first);
-        m_out_head = (m_out_head + n) % cap;
-        m_out_count -= n;
-        if (n > 0)
-            m_out_unconfirmed = true;
-        if (m_reader_stalled && (m_out_count == 0 || cap - m_out_count >= kMasterRead)) {
-            m_reader_stalled = false;
-            wake_watcher = true;
-        }
-    }
-    if (wake_watcher)
-        wake();
+    bool wake_reader = false;
+    const size_t n = m_output.take(dst, max, wake_reader);
+    if (wake_reader)
+        m_watcher.wake();
     return n;
-}
-
-size_t PtyPort::give_input(const char* src, size_t len)
-{
-    return give_input_pieces(src, len, nullptr, 0);
-}
-
-// Both pieces go to the master in one write where they fit.
-size_t PtyPort::give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len)
-{
-    const size_t len = first_len + second_len;
-    std::lock_guard lock(m_in_lock);
-    if (!m_accept_input || !m_pty) {
-        if (len > 0)
-            trace("input of %zu dropped: no session takes it", len);
-        return len;
-    }
-    const int fd = m_pty->master();
-    iovec pieces[2] = { { const_cast<char*>(first), first_len }, { const_cast<char*>(second), second_len } };
-    size_t total = 0;
-    bool armed = false;
-    while (total < len) {
-        // The pieces not yet written, from where the last write ended.
-        iovec left[2];
-        int count = 0;
-        size_t skip = total;
-        for (const iovec& p : pieces) {
-            if (skip >= p.iov_len) {
-                skip -= p.iov_len;
-                continue;
-            }
-            left[count++] = { static_cast<char*>(p.iov_base) + skip, p.iov_len - skip };
-            skip = 0;
-        }
-        const ssize_t w = ::writev(fd, left, count);
-        if (w > 0) {
-            total += static_cast<size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w == 0 || errno == EAGAIN) {
-            // The watcher reports room only for a want raised before the
-            // pty was found full, so the flag is set first and the write
-            // tried once more.
-            if (armed)
-                break;
-            m_want_space.store(true);
-            watch_for_space(fd, true);
-            armed = true;
-            continue;
-        }
-        // EIO: the application is already gone; its bytes go nowhere.
-        m_input_written = m_input_written || total > 0;
-        return len;
-    }
-    if (total > 0)
-        m_input_written = true;
-    return total;
-}
-
-// Whether a command raised now reaches the runtime: before it registers,
-// the driver finds its command event or window through the values it
-// published, which a runtime still starting has not written yet.
-bool PtyPort::runtime_reachable(PortDriver& driver) const
-{
-    if (driver.registered())
-        return true;
-    if (m_opt.path == CommandPath::Window)
-        return IsWindow(DwordToHandle<HWND>(read_published_value("HWND")));
-    return event_from_ring0(read_published_value("Event")) != nullptr;
 }
 
 void PtyPort::read_done(size_t moved)
 {
-    bool wake_watcher = false;
-    {
-        std::lock_guard lock(m_out_lock);
-        // A read that finds nothing means the runtime has dealt with what
-        // it took before: its pump sends between two reads.
-        m_out_unconfirmed = moved > 0;
-        wake_watcher = m_drain_watch && m_out_count == 0 && !m_out_unconfirmed;
-    }
-    if (wake_watcher)
-        wake();
+    if (m_output.read_done(moved))
+        m_watcher.wake();
+}
+
+size_t PtyPort::give_input(const char* src, size_t len)
+{
+    return m_input.give(src, len, nullptr, 0);
+}
+
+size_t PtyPort::give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len)
+{
+    return m_input.give(first, first_len, second, second_len);
 }
 
 void PtyPort::write_done(size_t taken, size_t left)
 {
     (void)taken;
-    m_from_net_left.store(left);
+    m_input.set_left(left);
 }
 
 void PtyPort::on_subfunction(int subf)
 {
-    {
-        std::lock_guard lock(m_sub_lock);
-        m_subs.push_back(subf);
+    m_watcher.post(subf);
+}
+
+void PtyPort::commands_fetched(DWORD bits)
+{
+    const OutputRing::FetchStep step = m_output.commands_fetched((bits & (1u << CMD_FLUSH_TO_NET)) != 0);
+    if (!step.fetch_again && !step.wake_pump)
+        return;
+    auto d = m_commands.driver();
+    if (!d)
+        return;
+    if (step.fetch_again)
+        d->request_fetch();
+    if (step.wake_pump)
+        d->output_ready();
+}
+
+// The watcher thread.
+
+int PtyPort::next_timeout()
+{
+    Clock::time_point deadline = Clock::time_point::max();
+    if (m_commands.retry_pending())
+        deadline = std::min(deadline, m_commands.retry_deadline());
+    if (m_closing)
+        deadline = std::min(deadline, m_closing_deadline);
+    if (m_opens.reopen_unsure())
+        deadline = std::min(deadline, m_opens.reopen_deadline());
+    if (deadline == Clock::time_point::max())
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60000));
+}
+
+void PtyPort::on_ready(const PtyWatcher::Ready& ready)
+{
+    // Opens first: a Prep comes before what the application then does.
+    // A last close reads the master itself before Disc.
+    if (ready.inotify)
+        on_inotify();
+    // Room appears when the application reads or purges its input; a
+    // purge's report is already waiting then and must be seen before the
+    // runtime is let in to fill the room again.
+    if (m_opens.reopen_unsure() && ready.master)
+        settle_reopen(false);
+    if (ready.master || ready.master_writable)
+        read_master();
+    if (ready.master_writable)
+        on_master_writable();
+    if (ready.woken)
+        on_wake();
+    if (m_closing && closing_drained())
+        finish_close();
+    on_deadlines();
+    // NOTE: the end of the reopen grace may have found a newcomer on the
+    // slave; then nothing of the closing session is left to drain, and
+    // nothing else would wake this loop before the drain time ends.
+    if (m_closing && closing_drained())
+        finish_close();
+    // Opens and closes read while looking for a newcomer are handled now:
+    // inotify will not report them again.
+    if (m_opens.has_unhandled())
+        on_inotify();
+}
+
+void PtyPort::on_deadlines()
+{
+    if (m_closing && Clock::now() >= m_closing_deadline)
+        finish_close();
+    if (m_commands.retry_pending() && Clock::now() >= m_commands.retry_deadline())
+        m_commands.retry();
+    if (m_opens.reopen_unsure() && Clock::now() >= m_opens.reopen_deadline())
+        settle_reopen(true);
+}
+
+void PtyPort::read_inotify()
+{
+    m_opens.add_read(m_watcher.read_inotify());
+}
+
+void PtyPort::on_inotify()
+{
+    // A whole queue is read before any of it is handled: a last close must
+    // know whether another application has opened the port since.
+    read_inotify();
+    bool closed = false;
+    do {
+        m_opens.handle_reads(closed);
+        // The slave's state first, then inotify once more: an open or close
+        // that the state already shows is then certain to be among the
+        // events read, and is counted from them rather than guessed.
+        const bool open_now = m_input.pty().slave_open();
+        read_inotify();
+        if (!m_opens.has_unhandled())
+            m_opens.settle(closed, open_now, Clock::now());
+    } while (m_opens.has_unhandled());
+}
+
+// The master reported HUP or data, or the grace ended, while it was unsure
+// whether the slave is open again after a last close.
+void PtyPort::settle_reopen(bool grace_over)
+{
+    if (m_opens.settle_reopen(m_input.pty().slave_open(), grace_over))
+        read_master();
+}
+
+void PtyPort::read_master()
+{
+    // A session whose Prep waits keeps its bytes in the pty until then;
+    // so does a newcomer that may have opened the port after a last close.
+    if (m_prep_deferred || m_opens.reopen_unsure())
+        return;
+    if (fill_ring() && !m_commands.ended())
+        if (auto d = m_commands.driver())
+            d->output_ready();
+}
+
+bool PtyPort::reopen_queued()
+{
+    read_inotify();
+    return m_opens.reopen_queued();
+}
+
+// Reads the master into the ring while there is room. Returns whether
+// data was added.
+//
+// The pty gives the bytes of whoever holds the slave, and inotify tells of
+// opens and closes only afterwards: the session we know of may have ended
+// and another application opened the port and written since. Its open is
+// queued before it can write, so inotify read after each read of the master
+// tells, and the bytes reach the ring (and the runtime) only then.
+// NOTE: a newcomer's first bytes behind a closing session's last cannot be
+// told apart: all of them go to the next session rather than on a
+// connection about to end. The older ones then reach the same service a
+// moment later; nothing is lost.
+bool PtyPort::fill_ring()
+{
+    const int fd = m_input.pty().master();
+    const bool eof_before = m_master_eof;
+    char buf[kMasterRead + 1]; // one status byte, then data
+    bool got = false;
+    bool newcomer = false;
+    for (;;) {
+        // The carry goes in first at the next Prep; take_output wakes us
+        // when it makes room.
+        const size_t room = m_output.read_room(m_carry.size());
+        if (room == 0)
+            break;
+        const ssize_t n = ::read(fd, buf, std::min(room, sizeof buf - 1) + 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // EAGAIN: all read for now. EIO: all read, and no application has
+        // the slave open.
+        if (n <= 0) {
+            m_master_eof = n < 0 && errno == EIO;
+            if (m_master_eof)
+                m_closing_unread = false;
+            break;
+        }
+        m_master_eof = false;
+        if (buf[0] != TIOCPKT_DATA) {
+            handle_status(static_cast<unsigned char>(buf[0]));
+            continue;
+        }
+        const size_t len = static_cast<size_t>(n) - 1;
+        if (len == 0)
+            continue;
+        if (!newcomer)
+            newcomer = m_opens.apps() == 0 ? !m_tail_open || eof_before || reopen_queued() : reopen_queued();
+        if (newcomer) {
+            m_carry.insert(m_carry.end(), buf + 1, buf + n);
+            trace("%zu bytes kept for the next session", len);
+            continue;
+        }
+        got = m_output.append(buf + 1, len) || got;
     }
-    wake();
+    return got;
+}
+
+void PtyPort::handle_status(unsigned char status)
+{
+    // Several reports read together arrive as one byte; a settings change
+    // is taken first, then the purges.
+    if (status & TIOCPKT_IOCTL)
+        line_changed();
+    // Until the runtime reports the session connected, its queues hold
+    // nothing of it (Prep empties them), and a flush it carried out after
+    // connecting would drop bytes that arrived after the application's
+    // purge. Applications purge right after opening as a rule.
+    const bool connected = m_session && m_connected_session == m_session_id;
+    if (status & TIOCPKT_FLUSHWRITE) {
+        // The pty may still hand over a few bytes written before the flush.
+        clear_output();
+        if (connected) {
+            // NOTE: on the window path the runtime carries the purge out
+            // in its window procedure, and nothing it does afterwards
+            // reaches the driver; the output cannot be held for it there.
+            const bool hold = m_opt.path == CommandPath::Event && !m_commands.ended();
+            if (hold)
+                m_output.hold_for_flush();
+            if (!raise(CMD_FLUSH_TO_NET) && hold)
+                clear_output();
+        }
+    }
+    // A FLUSHREAD in the same report as a settings change is the purge a
+    // tcsetattr(TCSAFLUSH) makes of the line's own input: not a purge of
+    // the port. NOTE: the kernel raises the two a few microseconds apart
+    // within one call, so they nearly always arrive together. When the
+    // watcher reads in between, the lone FLUSHREAD counts as a purge; the
+    // runtime then drops what it held for the application, which TCSAFLUSH
+    // asks for anyway. Waiting for a possible IOCTL instead would swallow a
+    // real tcflush(TCIFLUSH) followed by a tcsetattr.
+    //
+    // The runtime carries a purge out later, on another thread, while bytes
+    // keep flowing; so FlushFromNet is raised only when its queue held
+    // bytes the pty could not take at the last hand-over. Otherwise there
+    // is nothing of the application's past in it, and a late purge would
+    // drop bytes that arrived after the application's.
+    if ((status & TIOCPKT_FLUSHREAD) && !(status & TIOCPKT_IOCTL) && connected && m_input.left() > 0)
+        raise(CMD_FLUSH_FROM_NET);
+}
+
+void PtyPort::line_changed()
+{
+    termios t{};
+    if (!m_input.pty().line_settings(t))
+        return;
+    if (!(t.c_lflag & EXTPROC)) {
+        // An application that built its termios from scratch switched off
+        // the reports of its later changes. The IOCTL status this causes
+        // is read like any other: it shows the same settings.
+        t.c_lflag |= EXTPROC;
+        m_input.pty().set_line_settings(t);
+    }
+    const bool b0 = ::cfgetospeed(&t) == B0;
+    if (b0 && !m_b0 && m_session)
+        raise(CMD_DTR_LOW);
+    m_b0 = b0;
+}
+
+void PtyPort::on_master_writable()
+{
+    m_input.unwatch_space();
+    offer_space_again();
+}
+
+void PtyPort::on_wake()
+{
+    for (int subf : m_watcher.take_wake())
+        handle_subfunction(subf);
+    // take_output may have made room in a full buffer.
+    read_master();
+}
+
+void PtyPort::handle_subfunction(int subf)
+{
+    auto answered = [this] {
+        if (m_preps_unanswered.empty())
+            return 0u;
+        const unsigned id = m_preps_unanswered.front();
+        m_preps_unanswered.pop_front();
+        return id;
+    };
+    const bool current = m_session && !m_prep_deferred;
+    trace("subfunction %d (session %u%s, connected %u)", subf, m_session_id, current ? "" : ", not current",
+          m_connected_session);
+    switch (subf) {
+    case SUBF_CONNECTED: {
+        const unsigned id = answered();
+        if (!current || id != m_session_id)
+            break; // the session it answers has ended
+        m_connected_session = id;
+        m_connected_seen.store(true);
+        // Output that waited for the connection: the pump exists now.
+        if (m_output.count() > 0 && !m_commands.ended())
+            if (auto d = m_commands.driver())
+                d->output_ready();
+        break;
+    }
+    case SUBF_CONNECT_FAILED:
+        if (answered() == m_session_id && current)
+            hang_up();
+        break;
+    case SUBF_NET_CLOSED:
+        // NOTE: the runtime reports a close of the session's connection only
+        // after SUBF_CONNECTED (a far end that drops the connection while it
+        // is being set up is reported once it is up). One that comes before
+        // is a late report of an earlier connection, and is not turned into
+        // a hang-up of the new session.
+        if (current && m_connected_session == m_session_id)
+            hang_up();
+        else if (m_closing)
+            finish_close(); // nobody left to take the closing session's output
+        break;
+    case SUBF_DISC_DONE:
+        m_disc_unacked = false;
+        if (m_session && m_prep_deferred && !m_closing) {
+            raise_prep();
+            read_master();
+        }
+        break;
+    case SUBF_APP_EXIT:
+        m_commands.runtime_ended();
+        m_closing = false;
+        m_output.stop_delivering();
+        clear_output();
+        end_input();
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace kolm::platform::portdrv

@@ -35,6 +35,15 @@
 // is closed; an application that opens and closes the port while the
 // previous session's Disc is still being handled never reaches the runtime.
 //
+// The port is made of pieces that each own one thing: the pty and the
+// network's bytes into it (LineInput), the application's output toward the
+// runtime (OutputRing), the count of applications on the slave
+// (SlaveOpenTracker), the commands toward the runtime (RuntimeCommands),
+// and the watcher thread with its descriptors (PtyWatcher). This class is
+// the session: it turns what the watcher sees into commands, carries out
+// the runtime's answers, and holds the session's state, which only the
+// watcher thread touches.
+//
 // The owner keeps its own reference to the port and calls stop() before
 // letting it go: the driver's reference alone must not be the last one.
 #pragma once
@@ -45,15 +54,18 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
 
 #include "portdrv/port_driver.h"
 #include "portdrv/pty_device.h"
+#include "portdrv/pty_input.h"
+#include "portdrv/pty_output.h"
+#include "portdrv/pty_watcher.h"
+#include "portdrv/runtime_commands.h"
+#include "portdrv/slave_opens.h"
 
 namespace kolm::platform::portdrv {
 
@@ -68,17 +80,9 @@ struct PtyPortOptions {
     std::chrono::milliseconds closing_wait{3000};
 };
 
-class PtyPort final : public AppSide {
+class PtyPort final : public AppSide, private SlaveOpenTracker::Listener, private PtyWatcher::Handler {
 public:
-    // Most bytes one read of the master takes, and the least room it waits
-    // for while the runtime still has output to take.
-    static constexpr size_t kMasterRead = 4096;
-
-    // An open or close of the slave as inotify reported it.
-    struct SlaveEvent {
-        int wd;
-        uint32_t mask;
-    };
+    static constexpr size_t kMasterRead = OutputRing::kMasterRead;
 
     static SysResult<std::shared_ptr<PtyPort>> create(PtyPortOptions options);
     ~PtyPort() override;
@@ -91,152 +95,103 @@ public:
     // any application and removes the links).
     void stop();
 
+    // Observers, from any thread.
     std::filesystem::path link_path() const { return m_link; }
     const std::filesystem::path& extra_link() const { return m_opt.extra_link; }
     // Why the extra link could not be published; empty when it was.
     const std::string& link_problem() const { return m_link_problem; }
     // The slave the port is now (it changes at every hang-up), and the
     // name the links point at, which leads to it (PtyDevice::published_path).
-    std::string slave_path() const;
-    std::string published_path() const;
+    std::string slave_path() const { return m_input.slave_path(); }
+    std::string published_path() const { return m_input.published_path(); }
     // Ptys made so far: 1, plus one per hang-up.
     unsigned generation() const { return m_generation.load(); }
     // Opens minus closes of the slave by applications, as last counted.
-    int applications() const { return m_apps_seen.load(); }
-    size_t buffered_output() const;
+    int applications() const { return m_opens.applications(); }
+    size_t buffered_output() const { return m_output.count(); }
     // The runtime reported the current session connected.
     bool connected() const { return m_connected_seen.load(); }
     // The runtime said it is ending (SUBF_APP_EXIT): nothing is delivered.
-    bool runtime_ended() const;
+    bool runtime_ended() const { return !m_output.delivering(); }
 
+    // The driver's calls, on the runtime's threads (pty_port.cpp).
     size_t take_output(char* dst, size_t max) override;
     void read_done(size_t moved) override;
     size_t give_input(const char* src, size_t len) override;
     size_t give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len) override;
     void write_done(size_t taken, size_t left) override;
     void on_subfunction(int subf) override;
+    void commands_fetched(DWORD bits) override;
 
 private:
     using Clock = std::chrono::steady_clock;
-    // Events of one read of inotify, and how many of them are our own.
-    struct SlaveEvents {
-        std::vector<SlaveEvent> events;
-        int own_opens = 0;
-        int own_closes = 0;
-    };
-    void handle_slave_events(SlaveEvents& chunk, bool& app_closes);
-    void settle_count(bool app_closes, bool open_now);
 
     PtyPort(PtyPortOptions options, std::unique_ptr<PtyDevice> pty);
-    bool open_watch_fds();
     void publish(const std::string& slave);
-    void wake();
 
-    // The watcher thread (pty_watcher.cpp).
-    void run();
-    int next_timeout() const;
-    void read_inotify();
-    bool reopen_queued();
+    // Everything below runs on the watcher thread.
+    // What the watcher saw (pty_port.cpp).
+    int next_timeout() override;
+    void on_ready(const PtyWatcher::Ready& ready) override;
     void on_inotify();
-    void on_master_writable();
-    void on_wake();
-    bool closing_drained() const;
-    void on_deadlines();
+    void read_inotify();
     void settle_reopen(bool grace_over);
-    void handle_subfunction(int subf);
+    void on_deadlines();
     void read_master();
     bool fill_ring();
+    bool reopen_queued();
     void handle_status(unsigned char status);
     void line_changed();
-    void app_opened();
-    // reopened: another application opened the slave after this close.
-    void app_closed(bool reopened);
+    void on_master_writable();
+    void on_wake();
+    void handle_subfunction(int subf);
+
+    // The session (pty_session.cpp).
+    void first_open() override;
+    void last_close(bool reopened) override;
+    void events_lost() override;
     void raise_prep();
     void begin_closing();
+    bool closing_drained() const;
     void finish_close();
     void hang_up();
     bool end_input(); // true when the session wrote to the pty
     void discard_own_input();
-    // Adds room on the master to what the watcher waits for, or takes it
-    // out again. Called with m_in_lock held.
-    void watch_for_space(int master, bool on);
     void clear_output();
     void raise_disc();
-    void raise(int code);
-    bool runtime_reachable(PortDriver& driver) const;
-    void retry_unreached();
-    bool watch(PtyDevice& pty, int& wd);
-    // With KOLM_PORT_TRACE set, one line per session event on stderr.
-    static void trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+    bool raise(int code); // false when nothing was raised
+    void offer_space_again();
 
     const PtyPortOptions m_opt;
     const std::filesystem::path m_link; // dev/<port_name>
-    std::string m_link_problem;
-    std::weak_ptr<PortDriver> m_driver;
-    std::thread m_watcher;
-    std::atomic<bool> m_stop{false};
-    int m_epoll = -1;   // master, inotify and wake-up descriptors
-    int m_inotify = -1; // opens and closes of the slave
-    int m_wake = -1;    // eventfd: runtime threads and stop() wake the watcher
+    std::string m_link_problem;         // set by create(), then read-only
 
-    // Network input. give_input writes to the master under m_in_lock; the
-    // watcher replaces the pty and switches input off under it, so no write
-    // can land in a pty after its session ended.
-    mutable std::mutex m_in_lock;
-    std::unique_ptr<PtyDevice> m_pty; // guarded for replacement; read freely by the watcher
-    bool m_accept_input = false;      // a session's Prep was raised and it has not ended; guarded
-    bool m_input_written = false;     // the session wrote bytes to the pty; guarded
-    std::atomic<bool> m_want_space{false}; // the last give_input met a full pty
-    std::atomic<size_t> m_from_net_left{0}; // bytes the runtime still held after its last DIOC_WRITE
+    // The pieces. The watcher is declared before what its thread uses and
+    // stopped first (in stop()), so no piece is gone while it runs.
+    PtyWatcher m_watcher;
+    LineInput m_input;
+    OutputRing m_output;
+    SlaveOpenTracker m_opens{*this};
+    RuntimeCommands m_commands;
 
-    // Application output waiting for the runtime: a ring of m_opt.output_capacity.
-    mutable std::mutex m_out_lock;
-    std::vector<char> m_out;         // guarded
-    size_t m_out_head = 0;           // index of the oldest byte; guarded
-    size_t m_out_count = 0;          // bytes held; guarded
-    bool m_reader_stalled = false;   // the watcher stopped reading the master: ring full; guarded
-    bool m_out_unconfirmed = false;  // bytes were taken and no DIOC_READ has since found nothing; guarded
-    bool m_drain_watch = false;      // a last close waits for the ring to drain; guarded
-    bool m_delivering = true;        // false once the runtime has ended; guarded
-
-    // Sub-functions from the runtime, in order, for the watcher.
-    std::mutex m_sub_lock;
-    std::vector<int> m_subs; // guarded
-
-    std::atomic<int> m_apps_seen{0};
+    // For observers on other threads; written by the watcher.
     std::atomic<unsigned> m_generation{1};
     std::atomic<bool> m_connected_seen{false};
 
-    // Watcher-only state.
-    int m_wd = -1;                // inotify watch of the current slave
-    int m_apps = 0;               // application opens minus closes
-    int m_own_opens = 0;          // own opens made since inotify was last read
-    int m_own_closes = 0;         // own closes likewise
+    // The session: watcher thread only.
     bool m_session = false;       // an application has the port open
     unsigned m_session_id = 0;    // numbers sessions; 0 = none
     bool m_prep_deferred = false; // the session's Prep waits for the previous Disc
     std::deque<unsigned> m_preps_unanswered; // sessions whose Prep awaits CONNECTED/CONNECT_FAILED
-    unsigned m_connected_session = 0;        // session the runtime reported connected
+    unsigned m_connected_session = 0;        // session the runtime reported connected; 0 = none
     bool m_disc_unacked = false;  // Disc raised on the event path, SUBF_DISC_DONE not yet seen
     bool m_closing = false;       // last close waits for its output to drain
     bool m_closing_unread = false; // the closed session's output is not all read from the pty
     bool m_master_eof = false;    // the last read of the master gave EIO: all read, slave closed
     Clock::time_point m_closing_deadline{};
     bool m_b0 = false;            // the line's speed is B0
-    bool m_exited = false;        // SUBF_APP_EXIT seen
-    bool m_retry_pending = false; // commands raised before the runtime could be reached
-    std::vector<int> m_unreached; // their codes (one is enough on the event path)
-    std::chrono::milliseconds m_retry_wait{0};
-    Clock::time_point m_retry_deadline{};
-    bool m_overflow_noted = false;
-    // After a last close the slave still looked open: not yet taken in by
-    // the pty, or a newcomer whose open inotify merged with one of ours.
-    bool m_reopen_unsure = false;
-    std::deque<SlaveEvents> m_unhandled; // read from inotify, not yet handled
-    std::vector<char> m_carry; // output read at a close that may be the next session's
-    bool m_tail_open = false;  // a closed session's last bytes may still come from the pty
-    Clock::time_point m_reopen_deadline{};
-    static constexpr std::chrono::milliseconds kReopenGrace{100};
+    std::vector<char> m_carry;    // output read at a close that may be the next session's
+    bool m_tail_open = false;     // a closed session's last bytes may still come from the pty
 };
 
 } // namespace kolm::platform::portdrv

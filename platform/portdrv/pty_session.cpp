@@ -3,14 +3,11 @@
 // wrote has been taken), and a hang-up ends it from the runtime's side.
 #include "portdrv/pty_port.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include <sys/epoll.h>
-#include <sys/inotify.h>
-#include <unistd.h>
+#include "portdrv/port_trace.h"
 
 namespace kolm::platform::portdrv {
 
@@ -22,11 +19,8 @@ constexpr size_t kMaxUnanswered = 16;
 
 } // namespace
 
-void PtyPort::app_opened()
+void PtyPort::first_open()
 {
-    m_apps_seen.store(++m_apps);
-    if (m_apps != 1)
-        return;
     m_master_eof = false; // the slave is open again
     m_session = true;
     if (++m_session_id == 0)
@@ -41,6 +35,11 @@ void PtyPort::app_opened()
         raise_prep();
 }
 
+void PtyPort::events_lost()
+{
+    std::fprintf(stderr, "%s: %s: too many opens and closes at once\n", program_invocation_short_name, m_opt.port_name.c_str());
+}
+
 void PtyPort::raise_prep()
 {
     m_prep_deferred = false;
@@ -51,26 +50,15 @@ void PtyPort::raise_prep()
     // port open is its own (read_master kept it apart).
     clear_output();
     if (!m_carry.empty()) {
-        std::lock_guard lock(m_out_lock);
-        const size_t n = std::min(m_carry.size(), m_out.size()); // read_master leaves room for it
-        std::memcpy(m_out.data(), m_carry.data(), n);
-        m_out_count = n;
+        m_output.load(m_carry); // read_master left room for it
         m_carry.clear();
     }
-    {
-        std::lock_guard lock(m_in_lock);
-        m_accept_input = !m_exited;
-    }
+    m_input.open(!m_commands.ended());
     raise(CMD_PREP);
 }
 
-void PtyPort::app_closed(bool reopened)
+void PtyPort::last_close(bool reopened)
 {
-    if (m_apps == 0)
-        return; // opened before the watch began
-    m_apps_seen.store(--m_apps);
-    if (m_apps > 0)
-        return;
     const bool announced = m_session && !m_prep_deferred;
     trace("session %u closed%s%s", m_session_id, announced ? "" : " before its Prep",
           reopened ? ", another application has opened" : "");
@@ -91,7 +79,7 @@ void PtyPort::app_closed(bool reopened)
     // something to remove.
     if (end_input())
         discard_own_input();
-    m_pty->reset_line();
+    m_input.pty().reset_line();
     m_b0 = false;
     if (announced) {
         begin_closing();
@@ -102,7 +90,7 @@ void PtyPort::app_closed(bool reopened)
     // read as the next session's.
     clear_output();
     m_carry.clear();
-    m_pty->discard_unread_output();
+    m_input.pty().discard_unread_output();
 }
 
 // Disc waits until the runtime has taken what the application wrote before
@@ -110,17 +98,9 @@ void PtyPort::app_closed(bool reopened)
 // not cut the end of its output off.
 void PtyPort::begin_closing()
 {
-    bool wait = false;
-    {
-        std::lock_guard lock(m_out_lock);
-        // NOTE: inotify reports the close before the pty has taken it in,
-        // so the last bytes may still be on their way to the master.
-        wait = m_connected_session == m_session_id && m_delivering
-            && (m_out_count > 0 || m_out_unconfirmed || m_reader_stalled || !m_master_eof);
-        m_drain_watch = wait;
-        m_closing_unread = m_reader_stalled;
-    }
-    if (!wait) {
+    const OutputRing::CloseState s = m_output.begin_close(m_connected_session == m_session_id, m_master_eof);
+    m_closing_unread = s.unread;
+    if (!s.wait) {
         finish_close();
         return;
     }
@@ -128,19 +108,26 @@ void PtyPort::begin_closing()
     m_closing_deadline = Clock::now() + m_opt.closing_wait;
 }
 
+// The closing session's output is all read from the pty (it reported the
+// slave closed) and taken by the runtime. A new application holding the
+// slave hides the end of the old output; then only the runtime's part counts.
+bool PtyPort::closing_drained() const
+{
+    if (!m_master_eof && m_opens.apps() == 0)
+        return false;
+    return m_output.drained();
+}
+
 void PtyPort::finish_close()
 {
     m_closing = false;
     m_tail_open = false;
-    {
-        std::lock_guard lock(m_out_lock);
-        m_drain_watch = false;
-    }
+    m_output.set_drain_watch(false);
     clear_output();
     // Output of the closed session still in the pty would otherwise be read
     // as the next session's.
     if (m_closing_unread)
-        m_pty->discard_unread_output();
+        m_input.pty().discard_unread_output();
     m_closing_unread = false;
     raise_disc();
     if (m_session && m_prep_deferred && !m_disc_unacked) {
@@ -151,56 +138,39 @@ void PtyPort::finish_close()
 
 bool PtyPort::end_input()
 {
-    bool written = false;
-    {
-        std::lock_guard lock(m_in_lock);
-        m_accept_input = false;
-        written = m_input_written;
-        m_input_written = false;
-    }
-    // The runtime may be waiting for room that will now never come: let it
-    // offer its queued bytes again, to have them dropped.
-    if (m_want_space.exchange(false))
-        if (auto d = m_driver.lock())
-            d->input_space();
+    const bool written = m_input.end();
+    offer_space_again();
     return written;
+}
+
+// The runtime may be waiting for room that will now never come (or has
+// just come): it offers its queued bytes again, to have them taken or
+// dropped.
+void PtyPort::offer_space_again()
+{
+    if (m_input.take_space_want())
+        if (auto d = m_commands.driver())
+            d->input_space();
 }
 
 void PtyPort::discard_own_input()
 {
-    ++m_own_opens;
-    ++m_own_closes;
+    m_opens.own_open_begin();
     trace("discarding unread input of session %u", m_session_id);
-    const PtyDevice::Discard d = m_pty->discard_unread_input();
-    if (!d.opened) {
-        --m_own_opens;
-        --m_own_closes;
-    }
+    const PtyDevice::Discard d = m_input.pty().discard_unread_input();
+    m_opens.own_open_end(d.opened);
     if (d.flushed)
         return;
     // The slave could not be flushed; a fresh pty is certain to hold nothing.
-    std::fprintf(stderr, "kolm32: %s: cannot flush the port's input, making it anew\n", m_opt.port_name.c_str());
+    std::fprintf(stderr, "%s: %s: cannot flush the port's input, making it anew\n", program_invocation_short_name, m_opt.port_name.c_str());
     hang_up();
 }
 
 void PtyPort::clear_output()
 {
-    std::lock_guard lock(m_out_lock);
-    m_out_head = 0;
-    m_out_count = 0;
-    m_out_unconfirmed = false;
-    m_reader_stalled = false;
+    m_output.clear();
 }
-// The closing session's output is all read from the pty (it reported the
-// slave closed) and taken by the runtime. A new application holding the
-// slave hides the end of the old output; then only the runtime's part counts.
-bool PtyPort::closing_drained() const
-{
-    if (!m_master_eof && m_apps == 0)
-        return false;
-    std::lock_guard lock(m_out_lock);
-    return m_out_count == 0 && !m_out_unconfirmed && !m_reader_stalled;
-}
+
 // The line lost carrier: every application holding the slave sees a
 // hang-up, and a fresh pty takes the port's name for the next session.
 // NOTE: a pty slave can be hung up in place only with CAP_SYS_TTY_CONFIG
@@ -211,11 +181,10 @@ void PtyPort::hang_up()
     const bool announced = m_session && !m_prep_deferred;
     auto fresh = PtyDevice::create(m_opt.group);
     int wd = -1;
-    if (!fresh || !watch(*fresh.value(), wd)) {
-        std::fprintf(stderr, "kolm32: %s: cannot make the port anew: %s\n", m_opt.port_name.c_str(),
+    if (!fresh || !m_watcher.watch(*fresh.value(), wd)) {
+        std::fprintf(stderr, "%s: %s: cannot make the port anew: %s\n", program_invocation_short_name, m_opt.port_name.c_str(),
                      fresh ? std::strerror(errno) : fresh.error().message().c_str());
-        if (wd >= 0)
-            ::inotify_rm_watch(m_inotify, wd);
+        m_watcher.unwatch(-1, wd);
         // The application keeps a line that no longer carries anything.
         m_session = false;
         end_input();
@@ -225,29 +194,15 @@ void PtyPort::hang_up()
         return;
     }
     publish(fresh.value()->published_path());
-    std::unique_ptr<PtyDevice> old;
-    {
-        std::lock_guard lock(m_in_lock);
-        m_accept_input = false;
-        old = std::move(m_pty);
-        m_pty = std::move(fresh.value());
-    }
-    if (m_want_space.exchange(false))
-        if (auto d = m_driver.lock())
-            d->input_space();
-    ::inotify_rm_watch(m_inotify, m_wd);
-    m_wd = wd;
-    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, old->master(), nullptr);
+    std::unique_ptr<PtyDevice> old = m_input.replace(std::move(fresh.value()));
+    offer_space_again();
+    m_watcher.unwatch(old->master(), m_opens.wd());
     old.reset();
+    m_opens.watch(wd);
     m_generation.fetch_add(1);
 
-    m_apps = 0;
-    m_apps_seen.store(0);
-    m_own_opens = 0;
-    m_own_closes = 0;
     m_session = false;
     m_prep_deferred = false;
-    m_reopen_unsure = false;
     m_tail_open = false;
     m_carry.clear();
     m_b0 = false;
@@ -263,61 +218,16 @@ void PtyPort::raise_disc()
     m_connected_session = 0;
     m_connected_seen.store(false);
     raise(CMD_DISC);
-    if (m_opt.path == CommandPath::Event && !m_exited)
+    if (m_opt.path == CommandPath::Event && !m_commands.ended())
         m_disc_unacked = true;
 }
 
-void PtyPort::raise(int code)
+bool PtyPort::raise(int code)
 {
-    if (m_exited)
-        return;
-    auto d = m_driver.lock();
-    if (!d)
-        return;
-    const bool reachable = runtime_reachable(*d);
+    if (m_commands.ended())
+        return false;
     trace("raise %#x for session %u", code, m_session_id);
-    d->raise_command(code, 0);
-    if (reachable)
-        return;
-    // The runtime has not published its command event or window yet (an
-    // application opened the port while the runtime was starting): the
-    // command is handed over again once it has.
-    if (m_opt.path == CommandPath::Window || m_unreached.empty())
-        m_unreached.push_back(code);
-    if (!m_retry_pending) {
-        m_retry_pending = true;
-        m_retry_wait = std::chrono::milliseconds(20);
-        m_retry_deadline = Clock::now() + m_retry_wait;
-    }
-}
-
-void PtyPort::retry_unreached()
-{
-    auto d = m_driver.lock();
-    if (!d || m_exited) {
-        m_retry_pending = false;
-        m_unreached.clear();
-        return;
-    }
-    if (!runtime_reachable(*d)) {
-        m_retry_wait = std::min(m_retry_wait * 2, std::chrono::milliseconds(1000));
-        m_retry_deadline = Clock::now() + m_retry_wait;
-        return;
-    }
-    m_retry_pending = false;
-    // On the event path the bits wait in the driver, and the runtime may
-    // have fetched them already (it looks when it registers): the event is
-    // signalled again only for bits still waiting, since raising them anew
-    // would hand the runtime a second Prep. On the window path each lost
-    // message is sent.
-    if (m_opt.path == CommandPath::Event) {
-        trace("the runtime can be reached now");
-        d->signal_pending_commands();
-    } else {
-        for (int code : m_unreached)
-            d->raise_command(code, 0);
-    }
-    m_unreached.clear();
+    return m_commands.raise(code);
 }
 
 } // namespace kolm::platform::portdrv

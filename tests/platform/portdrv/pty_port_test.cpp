@@ -259,6 +259,30 @@ TEST(PtyPortData, OutputFlushedByTheApplicationIsDropped)
 
 // The end of what an application wrote before closing reaches the network
 // before the Disc that tears the connection down.
+// The runtime empties its to-network queue when it carries out FlushToNet,
+// some time after it was raised; what the application wrote after its
+// purge must not be in the queue by then.
+TEST(PtyPortData, OutputWrittenAfterAPurgeIsNotPurged)
+{
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_session());
+    const std::string after = pattern(700, 8);
+    rig.set_net_open(false);
+    // A runtime slow to carry the purge out: its pump has read all the
+    // driver would give it by then.
+    rig.on_flush_to_net([&] {
+        rig.wait_for([&] { return rig.port().buffered_output() + rig.to_net_queued() >= after.size(); });
+        rig.pump_to_net();
+    });
+    ASSERT_EQ(::tcflush(app.fd(), TCOFLUSH), 0);
+    ASSERT_TRUE(app.write_all(after));
+    ASSERT_TRUE(rig.wait_for([&] { return rig.to_net_flushes() == 1; }));
+    rig.set_net_open(true);
+    EXPECT_TRUE(rig.wait_for([&] { return rig.net_received().size() >= after.size(); }));
+    EXPECT_TRUE(rig.net_received() == after) << rig.net_received().size() << " bytes reached the network";
+}
+
 TEST(PtyPortData, OutputWrittenBeforeCloseIsTakenBeforeDisc)
 {
     PtyRig rig;

@@ -1,5 +1,7 @@
 #include "pty_rig.h"
 
+#include "datawin.h"
+
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -28,8 +30,11 @@ bool wait_or_stop(HANDLE ev, HANDLE stop)
 
 } // namespace
 
-PtyRig::PtyRig(PtyPortOptions options)
+PtyRig::PtyRig(PtyPortOptions options) : m_to_net_buf(kRing), m_to_net_q{kRing, 0, 0, 0, 0}
 {
+    // As the runtime does before it loads the driver: the driver finds a
+    // runtime that has not registered yet through its published values.
+    RegisterRedirectedPort(&redirectedPort);
     if (options.port_name.empty())
         options.port_name = "COM3";
     auto made = PtyPort::create(options);
@@ -109,9 +114,12 @@ void PtyRig::service_thread()
             if (!(bits & (1u << code)))
                 continue;
             int answer = 0;
+            std::function<void()> flush_hook;
             {
                 std::lock_guard lock(m_lock);
                 m_commands.push_back(code);
+                if (code == CMD_FLUSH_TO_NET)
+                    flush_hook = m_flush_hook;
                 if (code == CMD_PREP) {
                     answer = prep_answer.load();
                     m_connected = answer == SUBF_CONNECTED;
@@ -123,6 +131,15 @@ void PtyRig::service_thread()
                     m_connected = false;
                     answer = SUBF_NET_CLOSED;
                 }
+            }
+            if (flush_hook) {
+                flush_hook();
+                {
+                    std::lock_guard queue_lock(m_to_net_lock);
+                    m_to_net_q.count = m_to_net_q.head = m_to_net_q.tail = 0;
+                }
+                std::lock_guard lock(m_lock);
+                ++m_to_net_flushes;
             }
             if (answer == SUBF_CONNECTED)
                 SetEvent(m_a2v);
@@ -136,29 +153,51 @@ void PtyRig::service_thread()
 // Driver to network: one pass drains everything that can move.
 void PtyRig::to_net_thread()
 {
-    std::vector<char> ring(kRing);
-    AppyQ q{kRing, 0, 0, 0, 0};
+    while (wait_or_stop(m_v2n, m_stop))
+        pump_to_net();
+}
+
+void PtyRig::pump_to_net()
+{
+    std::lock_guard queue_lock(m_to_net_lock);
+    AppyQ& q = m_to_net_q;
     vxdParam p{};
-    p.buf = kolm_ptr32_from(ring.data());
+    p.buf = kolm_ptr32_from(m_to_net_buf.data());
     p.q = kolm_ptr32_from(&q);
-    while (wait_or_stop(m_v2n, m_stop)) {
-        for (;;) {
-            const DWORD nread = q.count < q.size - 1 ? call(DIOC_READ, p) : 0;
-            size_t nwrite = 0;
-            if (m_net_open.load() && q.count > 0) {
-                std::lock_guard lock(m_lock);
-                while (q.count > 0) {
-                    m_net_received.push_back(ring[q.head]);
-                    q.head = (q.head + 1) % q.size;
-                    --q.count;
-                    ++nwrite;
-                }
-                m_changed.notify_all();
+    for (;;) {
+        const DWORD nread = q.count < q.size - 1 ? call(DIOC_READ, p) : 0;
+        size_t nwrite = 0;
+        if (m_net_open.load() && q.count > 0) {
+            std::lock_guard lock(m_lock);
+            while (q.count > 0) {
+                m_net_received.push_back(m_to_net_buf[q.head]);
+                q.head = (q.head + 1) % q.size;
+                --q.count;
+                ++nwrite;
             }
-            if (nread == 0 && nwrite == 0)
-                break;
+            m_changed.notify_all();
         }
+        if (nread == 0 && nwrite == 0)
+            break;
     }
+}
+
+void PtyRig::on_flush_to_net(std::function<void()> hook)
+{
+    std::lock_guard lock(m_lock);
+    m_flush_hook = std::move(hook);
+}
+
+int PtyRig::to_net_flushes() const
+{
+    std::lock_guard lock(m_lock);
+    return m_to_net_flushes;
+}
+
+size_t PtyRig::to_net_queued() const
+{
+    std::lock_guard lock(m_to_net_lock);
+    return m_to_net_q.count;
 }
 
 // Network to driver: offers fromNetQ, and waits for room while the driver

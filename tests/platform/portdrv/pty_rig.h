@@ -49,6 +49,15 @@ public:
     // While closed, the network takes nothing from toNetQ (a slow far end).
     void set_net_open(bool open);
 
+    // Runs on the service thread when it handles FlushToNet; the rig then
+    // empties its to-network queue, as the runtime's flush does. Without a
+    // hook FlushToNet is only recorded.
+    void on_flush_to_net(std::function<void()> hook);
+    // One pass of the driver-to-network pump, as the pump thread makes it.
+    void pump_to_net();
+    size_t to_net_queued() const; // bytes read from the driver, not yet sent
+    int to_net_flushes() const;   // times the hook ran and the queue was emptied
+
     std::string net_received() const;
     std::vector<int> commands() const; // in the order the runtime handled them
     int count(int code) const;
@@ -96,6 +105,13 @@ private:
     size_t m_net_at_disc = 0;       // guarded
     bool m_connected = false;       // guarded
     std::atomic<bool> m_net_open{true};
+    std::function<void()> m_flush_hook; // guarded by m_lock
+    int m_to_net_flushes = 0;           // guarded by m_lock
+
+    // The pump's toNetQ, shared with the flush as the runtime's is.
+    mutable std::mutex m_to_net_lock;
+    std::vector<char> m_to_net_buf;  // guarded by m_to_net_lock
+    AppyQ m_to_net_q{};              // guarded by m_to_net_lock
 };
 
 // An application holding the port open.
