@@ -120,70 +120,6 @@ LRESULT window_gone()
     return 0;
 }
 
-// The sender's half of marshalling: what goes into the request.
-bool marshal_request(UINT msg, WPARAM wparam, LPARAM lparam, const std::optional<std::string>* text,
-                     wire::SendRequest& req)
-{
-    const MarshalRule rule = marshal_rule(msg);
-    req.message = msg;
-    req.wparam = wparam;
-    req.lparam = lparam;
-    if (text) {
-        req.kind = wire::LParamKind::Text;
-        req.text = *text;
-        req.lparam = 0;
-        return true;
-    }
-    switch (rule.in) {
-    case ParamIn::Refused:
-        return false;
-    case ParamIn::NullOnly:
-        return wparam == 0 && lparam == 0;
-    case ParamIn::Text:
-        req.kind = wire::LParamKind::Text;
-        req.lparam = 0;
-        if (lparam) {
-            const char* s = reinterpret_cast<const char*>(lparam);
-            req.text = std::string(s, ::strnlen(s, max_marshalled_bytes - 1));
-        }
-        return true;
-    case ParamIn::Number:
-        break;
-    }
-    if (rule.out != ParamOut::None)
-        req.lparam = 0; // our buffer's address means nothing over there
-    return true;
-}
-
-// The sender's other half: what the window wrote goes into our buffer.
-void unmarshal_reply(UINT msg, WPARAM wparam, LPARAM lparam, const wire::SendReply& reply)
-{
-    const MarshalRule rule = marshal_rule(msg);
-    if (!lparam)
-        return;
-    char* out = reinterpret_cast<char*>(lparam);
-    switch (rule.out) {
-    case ParamOut::None:
-        break;
-    case ParamOut::TextBuffer:
-        if (wparam > 0) {
-            const size_t n = std::min<size_t>(reply.out.size(), wparam - 1);
-            std::memcpy(out, reply.out.data(), n);
-            out[n] = '\0';
-        }
-        break;
-    case ParamOut::TextSizedBy:
-        // Sized by the window's own length message, as the caller sized
-        // its buffer.
-        std::memcpy(out, reply.out.data(), reply.out.size());
-        out[reply.out.size()] = '\0';
-        break;
-    case ParamOut::IntArray:
-        std::memcpy(out, reply.out.data(), std::min<size_t>(reply.out.size(), wparam * sizeof(int)));
-        break;
-    }
-}
-
 } // namespace
 
 DWORD remote_find_window(const std::optional<std::string>& cls, const std::optional<std::string>& title)
@@ -232,7 +168,7 @@ LRESULT remote_send_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, c
 {
     wire::SendRequest req;
     req.hwnd = hwnd_value(hwnd);
-    if (!marshal_request(msg, wparam, lparam, text, req)) {
+    if (!marshal_send_request(msg, wparam, lparam, text, req)) {
         SetLastError(ERROR_MESSAGE_SYNC_ONLY);
         return 0;
     }
@@ -274,7 +210,7 @@ LRESULT remote_send_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, c
         return 0;
     }
     if (!text)
-        unmarshal_reply(msg, wparam, lparam, *reply);
+        unmarshal_send_reply(msg, wparam, lparam, *reply);
     return static_cast<LRESULT>(reply->result);
 }
 
