@@ -19,7 +19,7 @@ namespace kolm::platform::sys {
 using Errno = int;
 
 template <typename T>
-using SysResult = Result<T, Errno>;
+using SysResult = kolm::Result<T, Errno>;
 
 // Calls `call` again while it fails with EINTR; returns its last result
 // (errno is left as the call set it). For calls that report failure as -1.

@@ -1,5 +1,6 @@
 #include "user/mailbox_dispatch.h"
 
+#include "internal/fd.h"
 #include "user/mailbox_exit.h"
 #include "user/marshal.h"
 #include "user/message_queue.h"
@@ -9,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace kolm::platform {
 
@@ -19,25 +19,6 @@ using namespace std::chrono_literals;
 
 // A client has this long to send its request, and to take its reply.
 constexpr auto request_time_limit = 10s;
-
-class FdGuard {
-public:
-    explicit FdGuard(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FdGuard()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 std::shared_ptr<MessageQueue> queue_of_window(DWORD hwnd)
 {
@@ -123,7 +104,7 @@ void serve_connection(int fd)
     // Declared before the descriptor so they outlast the reply's write.
     std::optional<InFlightSend> send_guard;
     std::optional<InFlightPost> post_guard;
-    FdGuard guard(fd);
+    Fd guard(fd);
     wire::Frame frame;
     if (wire::read_frame(fd, frame, Clock::now() + request_time_limit) != wire::IoResult::Ok)
         return;

@@ -37,16 +37,15 @@ bool MailboxListener::start(const std::filesystem::path& dir)
     SocketAddress addr(temp);
     if (!addr.valid() || !m_stop.valid())
         return false;
-    m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (m_fd < 0)
+    m_fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!m_fd)
         return false;
     // Owner only, before anyone can connect: not left to the umask.
-    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(addr.addr()), addr.length()) != 0
-        || ::chmod(temp.c_str(), 0600) != 0 || ::listen(m_fd, 128) != 0
+    if (::bind(m_fd.get(), reinterpret_cast<const sockaddr*>(addr.addr()), addr.length()) != 0
+        || ::chmod(temp.c_str(), 0600) != 0 || ::listen(m_fd.get(), 128) != 0
         || ::rename(temp.c_str(), m_path.c_str()) != 0) {
         ::unlink(temp.c_str());
-        ::close(m_fd);
-        m_fd = -1;
+        m_fd.reset();
         return false;
     }
     m_thread = std::thread([this] { accept_loop(); });
@@ -55,13 +54,12 @@ bool MailboxListener::start(const std::filesystem::path& dir)
 
 void MailboxListener::stop()
 {
-    if (m_fd < 0)
+    if (!m_fd)
         return;
     m_stop.wake();
     if (m_thread.joinable())
         m_thread.join();
-    ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
     unlink_socket();
 }
 
@@ -73,12 +71,12 @@ void MailboxListener::unlink_socket() const
 
 void MailboxListener::accept_loop()
 {
-    const int fds[2] = { m_fd, m_stop.fd() };
+    const int fds[2] = { m_fd.get(), m_stop.fd() };
     for (;;) {
         bool ready[2];
         if (poll_readable(fds, ready, 2, std::nullopt) == Ready::Error || ready[1])
             return;
-        int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        int client = ::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (client < 0)
             continue; // EAGAIN, EINTR, ECONNABORTED: nothing to serve
         if (!peer_is_same_user(client)) {

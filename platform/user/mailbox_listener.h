@@ -10,6 +10,7 @@
 // malicious client never holds up the others.
 #pragma once
 
+#include "internal/fd.h"
 #include "user/waker.h"
 
 #include <filesystem>
@@ -45,8 +46,8 @@ private:
     // Written by start() before the accept thread exists; read-only after.
     std::filesystem::path m_dir;
     std::filesystem::path m_path;
-    // The listening socket; -1 when not listening.
-    int m_fd = -1;
+    // The listening socket; empty when not listening.
+    Fd m_fd;
     // Woken by stop() to end the accept thread.
     Waker m_stop;
     std::thread m_thread;
