@@ -3,7 +3,7 @@
 #include "internal/nocase.h"
 
 #include "dialog/controls.h"
-#include "dialog/desktop_wire.h"
+#include "kolm/desktop_wire.h"
 #include "dialog/listbox.h"
 #include "user/message_pump.h"
 #include "user/window_geometry.h"

@@ -8,7 +8,7 @@
 
 #include "internal/fd.h"
 #include "internal/system.h"
-#include "kernel/path_map.h"
+#include "kolm/path_map.h"
 #include "kernel/win32_error.h"
 #include "win32.h"
 

@@ -1,4 +1,4 @@
-#include "kernel/path_map.h"
+#include "kolm/path_map.h"
 #include "internal/nocase.h"
 
 #include <cctype>

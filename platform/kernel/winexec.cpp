@@ -11,7 +11,7 @@
 #include "kernel/command_line.h"
 #include "internal/system.h"
 #include "internal/nocase.h"
-#include "kernel/path_map.h"
+#include "kolm/path_map.h"
 #include "kernel/win32_error.h"
 #include "win32.h"
 

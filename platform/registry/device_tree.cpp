@@ -9,7 +9,7 @@
 #include <set>
 #include <string_view>
 
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 #include "win32/registry.h"
 
 namespace kolm::platform {

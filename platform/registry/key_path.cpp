@@ -1,4 +1,4 @@
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 #include "internal/nocase.h"
 
 namespace kolm::platform {

@@ -9,7 +9,7 @@
 
 #include "registry/device_tree.h"
 #include "registry/key_handles.h"
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 
 using kolm::platform::KeyRef;
 using kolm::platform::RegResult;

@@ -5,7 +5,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 
 namespace kolm::platform {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "internal/result.h"
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 #include "registry/sqlite_db.h"
 #include "win32/types.h"
 

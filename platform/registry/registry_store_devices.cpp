@@ -4,7 +4,7 @@
 #include <tuple>
 
 #include "registry/device_tree.h"
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 #include "registry/registry_store.h"
 
 namespace kolm::platform {

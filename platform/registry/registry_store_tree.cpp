@@ -1,7 +1,7 @@
 // Whole-subtree reads and batched edits of RegistryStore, for tools.
 #include <sqlite3.h>
 
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 #include "registry/registry_store.h"
 
 namespace kolm::platform {

@@ -1,8 +1,8 @@
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 
 #include "registry/device_tree.h"
 #include "registry/key_handles.h"
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 
 namespace kolm::platform {
 

@@ -18,7 +18,7 @@
 #include "product.h"
 
 #include "internal/program_help.h"
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 #include "win32.h"
 
 #include <algorithm>

@@ -16,7 +16,7 @@
 #include "response_file.h"
 
 #include "internal/program_help.h"
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 #include "win32/registry.h"
 
 #include <cctype>
