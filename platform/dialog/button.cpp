@@ -1,6 +1,7 @@
 // The "BUTTON" class: push buttons, default push buttons, check boxes,
 // radio buttons and group boxes.
 #include "dialog/controls.h"
+#include "internal/nocase.h"
 #include "dialog/dialog_manager.h"
 #include "user/message_pump.h"
 

@@ -4,7 +4,7 @@
 // them on the thread that owns the window, as it would on Windows.
 #include "dialog/controls.h"
 #include "dialog/desktop_renderer.h"
-#include "dialog/desktop_wire.h"
+#include "kolm/desktop_wire.h"
 #include "dialog/listbox.h"
 #include "user/window_input.h"
 

@@ -1,7 +1,9 @@
 #include "dialog/desktop_renderer.h"
+#include "internal/system.h"
+#include "internal/nocase.h"
 
 #include "dialog/controls.h"
-#include "dialog/desktop_wire.h"
+#include "kolm/desktop_wire.h"
 #include "dialog/listbox.h"
 #include "user/message_pump.h"
 #include "user/window_geometry.h"
@@ -29,10 +31,7 @@ namespace {
 void say(const std::string& line)
 {
     const std::string text = screen_program_name() + ": " + line + "\n";
-    ssize_t n;
-    do {
-        n = ::write(STDERR_FILENO, text.data(), text.size());
-    } while (n < 0 && errno == EINTR);
+    (void)sys::retry_eintr([&] { return ::write(STDERR_FILENO, text.data(), text.size()); });
 }
 
 std::filesystem::path renderer_program()
@@ -180,8 +179,7 @@ void DesktopRenderer::fall_back(const char* why)
     if (child > 0) {
         ::kill(child, SIGTERM);
         int status;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        (void)sys::retry_eintr([&] { return ::waitpid(child, &status, 0); });
     }
     if (!closing)
         say(std::string("the desktop renderer is gone (") + why + "); showing windows in the screen log");
@@ -315,10 +313,7 @@ void DesktopRenderer::io_loop()
         }
         if (ready[1]) {
             char buf[4096];
-            ssize_t n;
-            do {
-                n = ::recv(sock, buf, sizeof buf, 0);
-            } while (n < 0 && errno == EINTR);
+            const ssize_t n = sys::retry_eintr([&] { return ::recv(sock, buf, sizeof buf, 0); });
             if (n <= 0) {
                 why = "its stream ended";
                 break;
@@ -347,9 +342,7 @@ bool DesktopRenderer::send_all(const std::string& bytes)
     }
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::send(sock, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = sys::retry_eintr([&] { return ::send(sock, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL); });
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);

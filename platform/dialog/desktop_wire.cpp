@@ -1,4 +1,4 @@
-#include "dialog/desktop_wire.h"
+#include "kolm/desktop_wire.h"
 
 #include <charconv>
 

@@ -1,5 +1,6 @@
 // Keyboard navigation of dialogs: IsDialogMessageA and the tab order.
 #include "dialog/controls.h"
+#include "internal/nocase.h"
 #include "dialog/dialog_manager.h"
 #include "user/window_input.h"
 

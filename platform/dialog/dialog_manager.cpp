@@ -1,4 +1,5 @@
 #include "dialog/dialog_manager.h"
+#include "internal/nocase.h"
 
 #include "dialog/controls.h"
 #include "dialog/dialog_units.h"

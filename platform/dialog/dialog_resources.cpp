@@ -1,4 +1,5 @@
 #include "dialog/dialog_resources.h"
+#include "internal/nocase.h"
 
 #include "user/window.h"
 

@@ -1,4 +1,6 @@
 #include "dialog/headless_renderer.h"
+#include "internal/system.h"
+#include "internal/nocase.h"
 
 #include "dialog/controls.h"
 #include "dialog/message_box.h"
@@ -51,10 +53,7 @@ std::vector<std::pair<HWND, std::string>> dialog_display_texts(HWND dlg)
 void HeadlessRenderer::emit(const std::string& line)
 {
     append_screen_line(line);
-    ssize_t n;
-    do {
-        n = ::write(STDERR_FILENO, line.data(), line.size());
-    } while (n < 0 && errno == EINTR);
+    (void)sys::retry_eintr([&] { return ::write(STDERR_FILENO, line.data(), line.size()); });
 }
 
 void HeadlessRenderer::window_shown(HWND h, bool visible)

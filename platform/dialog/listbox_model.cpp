@@ -1,30 +1,15 @@
 #include "dialog/listbox_model.h"
+#include "internal/nocase.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace kolm::platform {
 
 namespace {
 
-// NOTE: items compare as the C locale orders bytes, without case; Windows
-// compares with the user's locale, which orders some punctuation otherwise.
-int compare_nocase(std::string_view a, std::string_view b)
-{
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        const int x = std::tolower(static_cast<unsigned char>(a[i]));
-        const int y = std::tolower(static_cast<unsigned char>(b[i]));
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-bool starts_with_nocase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && compare_nocase(text.substr(0, prefix.size()), prefix) == 0;
-}
+// NOTE: items compare as the C locale orders bytes, without case
+// (compare_nocase); Windows compares with the user's locale, which orders
+// some punctuation otherwise.
 
 } // namespace
 

@@ -1,4 +1,7 @@
 #include "dialog/message_box.h"
+#include "internal/system.h"
+
+#include "internal/fd.h"
 
 #include "dialog/ui.h"
 #include "internal/machine_root.h"
@@ -77,32 +80,11 @@ std::optional<std::string> from_variable()
     return list[index];
 }
 
-class Fd {
-public:
-    explicit Fd(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 bool write_all_at(int fd, const std::string& data)
 {
     size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = sys::retry_eintr([&] { return ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done)); });
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);
@@ -115,10 +97,7 @@ bool write_all_at(int fd, const std::string& data)
 std::optional<std::string> from_file()
 {
     const auto path = machine_dir("run") / "msgbox-answers";
-    int raw;
-    do {
-        raw = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    } while (raw < 0 && errno == EINTR);
+    const int raw = sys::retry_eintr([&] { return ::open(path.c_str(), O_RDWR | O_CLOEXEC); });
     if (raw < 0)
         return std::nullopt;
     Fd fd(raw);
@@ -128,9 +107,7 @@ std::optional<std::string> from_file()
     std::string content;
     char buf[4096];
     for (;;) {
-        const ssize_t n = ::pread(fd.get(), buf, sizeof buf, static_cast<off_t>(content.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = sys::retry_eintr([&] { return ::pread(fd.get(), buf, sizeof buf, static_cast<off_t>(content.size())); });
         if (n <= 0)
             break;
         content.append(buf, static_cast<size_t>(n));

@@ -1,4 +1,5 @@
 #include "dialog/screen_log.h"
+#include "internal/system.h"
 
 #include "internal/machine_root.h"
 
@@ -101,8 +102,7 @@ namespace {
 
 void lock(int fd, int how)
 {
-    while (::flock(fd, how) != 0 && errno == EINTR) {
-    }
+    (void)sys::retry_eintr([&] { return ::flock(fd, how); });
 }
 
 // Whether `fd` is still the file at `path` (no rotation came in between).
@@ -119,10 +119,7 @@ bool still_the_log(int fd, const std::filesystem::path& path, struct stat* st)
 int open_current_log(const std::filesystem::path& path)
 {
     for (int tries = 0; tries < 8; ++tries) {
-        int fd;
-        do {
-            fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-        } while (fd < 0 && errno == EINTR);
+        const int fd = sys::retry_eintr([&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600); });
         if (fd < 0)
             return -1;
         lock(fd, LOCK_SH);
@@ -155,10 +152,7 @@ bool append_screen_line(const std::string& line)
     const int fd = open_current_log(path);
     if (fd < 0)
         return false;
-    ssize_t n;
-    do {
-        n = ::write(fd, line.data(), line.size());
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = sys::retry_eintr([&] { return ::write(fd, line.data(), line.size()); });
     rotate_if_full(fd, path);
     ::close(fd);
     // NOTE: a short write (a full disk) is not completed with a second

@@ -1,4 +1,5 @@
 #include "dialog/screen_log_reader.h"
+#include "internal/system.h"
 
 #include "dialog/screen_log.h"
 
@@ -102,10 +103,7 @@ std::filesystem::path resolve(const std::filesystem::path& path)
 
 int open_read_only(const std::filesystem::path& path)
 {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = sys::retry_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
     return fd;
 }
 
@@ -169,9 +167,7 @@ void ScreenLogReader::read_from(int fd)
 {
     char buf[8192];
     for (;;) {
-        const ssize_t n = ::pread(fd, buf, sizeof buf, static_cast<off_t>(m_offset));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = sys::retry_eintr([&] { return ::pread(fd, buf, sizeof buf, static_cast<off_t>(m_offset)); });
         if (n <= 0)
             break;
         m_offset += static_cast<uint64_t>(n);

@@ -11,6 +11,8 @@
 // PATH) the page is also opened in the user's browser. KOLM_HELP_OPENER
 // names another program to open pages with.
 #include "dialog/dialog_area.h"
+#include "internal/system.h"
+#include "internal/nocase.h"
 #include "dialog/screen_log.h"
 #include "internal/machine_root.h"
 
@@ -60,13 +62,6 @@ HelpRegistry& help_registry()
 {
     static HelpRegistry registry;
     return registry;
-}
-
-bool equal_nocase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // The file's own name, whatever folder the program put before it.
@@ -157,8 +152,7 @@ bool open_on_desktop(const std::string& opener, const std::string& url)
         return false;
     std::thread([pid] {
         int status;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        (void)sys::retry_eintr([&] { return ::waitpid(pid, &status, 0); });
     }).detach();
     return true;
 }
@@ -169,10 +163,7 @@ void log_help(std::string_view file, const std::string& topic, const std::string
                                                 { { "page", url.empty() ? "-" : url },
                                                   { "opened", opened ? "yes" : "no" } });
     append_screen_line(line);
-    ssize_t n;
-    do {
-        n = ::write(STDERR_FILENO, line.data(), line.size());
-    } while (n < 0 && errno == EINTR);
+    (void)sys::retry_eintr([&] { return ::write(STDERR_FILENO, line.data(), line.size()); });
 }
 
 } // namespace

@@ -63,7 +63,7 @@ void SpxConnection::send_locked(uint8_t control, uint8_t datastream, uint16_t se
     if (len > 0)
         std::memcpy(packet + kSpxHeaderSize, data, len);
     // A failed send is a lost packet: the timers recover from both alike.
-    m_station->send(kSpxPacketType, m_port->socket(), m_remote, packet, kSpxHeaderSize + len);
+    (void)m_station->send(kSpxPacketType, m_port->socket(), m_remote, packet, kSpxHeaderSize + len);
     m_last_sent = SpxClock::now();
 }
 

@@ -240,7 +240,9 @@ net::Status Station::transmit(const uint8_t* packet, size_t len, uint32_t to_add
     if (m_held_out) {
         const HeldPacket held = std::move(*m_held_out);
         m_held_out.reset();
-        transmit_now(held.bytes.data(), held.bytes.size(), held.to_addr, held.to_port);
+        // NOTE: the held packet's fate is not this send's: a loss of it is
+        // a lost packet, which the sender's timers recover.
+        (void)transmit_now(held.bytes.data(), held.bytes.size(), held.to_addr, held.to_port);
     }
     return st;
 }

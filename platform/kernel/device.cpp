@@ -1,6 +1,6 @@
 #include "kernel/device.h"
+#include "internal/nocase.h"
 
-#include <cctype>
 #include <map>
 #include <mutex>
 
@@ -23,10 +23,7 @@ Providers& providers()
 
 std::string fold(std::string_view name)
 {
-    std::string key(name);
-    for (auto& c : key)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return key;
+    return lower_ascii(name);
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 // The environment, the current directory and debug output.
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
 
 #include "internal/machine_root.h"
+#include "internal/system.h"
+#include "internal/nocase.h"
 #include "kernel/string_out.h"
 #include "kernel/win32_error.h"
 #include "win32.h"
@@ -26,8 +27,7 @@ const char* find_variable(const char* name)
     for (char** e = environ; e && *e; ++e) {
         const char* entry = *e;
         size_t i = 0;
-        while (i < len && entry[i] && entry[i] != '='
-               && std::tolower(static_cast<unsigned char>(entry[i])) == std::tolower(static_cast<unsigned char>(name[i])))
+        while (i < len && entry[i] && entry[i] != '=' && ascii_lower(entry[i]) == ascii_lower(name[i]))
             ++i;
         if (i == len && entry[i] == '=')
             return entry + len + 1;
@@ -39,7 +39,7 @@ bool is_windir(const char* name)
 {
     static const char windir[] = "WINDIR";
     for (size_t i = 0; i < sizeof windir; ++i) {
-        if (std::toupper(static_cast<unsigned char>(name[i])) != windir[i])
+        if (ascii_upper(name[i]) != windir[i])
             return false;
     }
     return true;
@@ -65,9 +65,7 @@ bool debug_output_on()
 void write_all(int fd, const char* p, size_t len)
 {
     while (len) {
-        const ssize_t n = ::write(fd, p, len);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = sys::retry_eintr([&] { return ::write(fd, p, len); });
         if (n <= 0)
             return;
         p += n;

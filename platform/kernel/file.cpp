@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include "kernel/device.h"
-#include "kernel/path_map.h"
+
+#include "internal/fd.h"
+#include "internal/system.h"
+#include "kolm/path_map.h"
 #include "kernel/win32_error.h"
 #include "win32.h"
 
@@ -23,7 +26,7 @@ public:
     }
     ~FileObject() override
     {
-        ::close(m_fd);
+        m_fd.reset();
         if (m_delete_on_close)
             ::unlink(m_path.c_str());
     }
@@ -33,14 +36,12 @@ public:
         DWORD done = 0;
         auto* p = static_cast<char*>(buf);
         while (done < len) {
-            const ssize_t n = ::read(m_fd, p + done, len - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return Win32Error{win32_error_from_errno(errno)};
-            if (n == 0)
+            const auto n = sys::read(m_fd.get(), p + done, len - done);
+            if (!n)
+                return Win32Error{win32_error_from_errno(n.error())};
+            if (*n == 0)
                 break;
-            done += static_cast<DWORD>(n);
+            done += static_cast<DWORD>(*n);
         }
         return done;
     }
@@ -50,18 +51,16 @@ public:
         DWORD done = 0;
         const auto* p = static_cast<const char*>(buf);
         while (done < len) {
-            const ssize_t n = ::write(m_fd, p + done, len - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return Win32Error{win32_error_from_errno(errno)};
-            done += static_cast<DWORD>(n);
+            const auto n = sys::write(m_fd.get(), p + done, len - done);
+            if (!n)
+                return Win32Error{win32_error_from_errno(n.error())};
+            done += static_cast<DWORD>(*n);
         }
         return done;
     }
 
 private:
-    int m_fd;
+    Fd m_fd;
     std::filesystem::path m_path;
     bool m_delete_on_close;
 };
@@ -114,10 +113,7 @@ Result<Opened> open_file(const char* name, DWORD access, DWORD disposition, DWOR
     if (existed && S_ISDIR(before.st_mode))
         return Win32Error{ERROR_ACCESS_DENIED};
 
-    int fd;
-    do {
-        fd = ::open(path.c_str(), oflags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = sys::retry_eintr([&] { return ::open(path.c_str(), oflags, 0666); });
     if (fd < 0)
         return Win32Error{open_error(errno, path)};
     Opened opened;

@@ -1,6 +1,5 @@
 // The system modules a program can load by name, with the procedures it
 // looks up in them at run time.
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <span>
@@ -9,6 +8,7 @@
 #include <unistd.h>
 
 #include "kernel/string_out.h"
+#include "internal/nocase.h"
 #include "win32.h"
 
 namespace kolm::platform {
@@ -44,17 +44,6 @@ const BuiltinModule kModules[] = {
     {"KERNEL32.DLL", 0x7FE00000, kKernel32Exports},
 };
 
-bool iequals(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 // The module a name or path stands for: the last path component decides,
 // and a name without an extension means ".DLL", as LoadLibrary reads it.
 const BuiltinModule* module_by_name(std::string_view name)
@@ -64,9 +53,9 @@ const BuiltinModule* module_by_name(std::string_view name)
         name.remove_prefix(slash + 1);
     for (const auto& m : kModules) {
         const std::string_view file = m.file_name;
-        if (iequals(name, file))
+        if (equal_nocase(name, file))
             return &m;
-        if (name.find('.') == std::string_view::npos && iequals(name, file.substr(0, file.rfind('.'))))
+        if (name.find('.') == std::string_view::npos && equal_nocase(name, file.substr(0, file.rfind('.'))))
             return &m;
     }
     return nullptr;

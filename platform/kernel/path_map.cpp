@@ -1,4 +1,5 @@
-#include "kernel/path_map.h"
+#include "kolm/path_map.h"
+#include "internal/nocase.h"
 
 #include <cctype>
 #include <string_view>
@@ -13,17 +14,6 @@ namespace {
 bool is_sep(char c)
 {
     return c == '\\' || c == '/';
-}
-
-bool iequals(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
 }
 
 // The components of a Windows path below its root, with "." dropped and
@@ -62,7 +52,7 @@ std::filesystem::path resolve_below(std::filesystem::path base, const std::vecto
             for (auto it = std::filesystem::directory_iterator(base, ec);
                  !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
                 const std::string name = it->path().filename().string();
-                if (iequals(name, part)) {
+                if (equal_nocase(name, part)) {
                     match = name;
                     ++matches;
                 }

@@ -1,5 +1,4 @@
 // WinExec: starting another program, detached.
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <spawn.h>
@@ -10,7 +9,9 @@
 #include <unistd.h>
 
 #include "kernel/command_line.h"
-#include "kernel/path_map.h"
+#include "internal/system.h"
+#include "internal/nocase.h"
+#include "kolm/path_map.h"
 #include "kernel/win32_error.h"
 #include "win32.h"
 
@@ -25,17 +26,6 @@ bool is_blank(char c)
     return c == ' ' || c == '\t';
 }
 
-bool iequals(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 bool is_program(const std::filesystem::path& p)
 {
     struct stat st{};
@@ -47,7 +37,7 @@ bool is_program(const std::filesystem::path& p)
 std::vector<std::string> spellings(std::string_view name)
 {
     std::vector<std::string> names{std::string(name)};
-    if (name.size() > 4 && iequals(name.substr(name.size() - 4), ".exe"))
+    if (name.size() > 4 && equal_nocase(name.substr(name.size() - 4), ".exe"))
         names.emplace_back(name.substr(0, name.size() - 4));
     else
         names.push_back(std::string(name) + ".exe");
@@ -67,7 +57,7 @@ std::filesystem::path find_in(const std::filesystem::path& dir, const std::vecto
          it.increment(ec)) {
         const std::string file = it->path().filename().string();
         for (const auto& n : names) {
-            if (iequals(file, n) && is_program(it->path()))
+            if (equal_nocase(file, n) && is_program(it->path()))
                 return it->path();
         }
     }
@@ -198,8 +188,7 @@ int spawn_detached(const std::filesystem::path& program, const std::vector<std::
     try {
         std::thread([pid] {
             int status;
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            (void)sys::retry_eintr([&] { return ::waitpid(pid, &status, 0); });
         }).detach();
     } catch (const std::system_error&) {
         // NOTE: without a thread to collect it, the child stays a zombie

@@ -1,4 +1,5 @@
 #include "registry/device_tree.h"
+#include "internal/nocase.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +9,7 @@
 #include <set>
 #include <string_view>
 
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 #include "win32/registry.h"
 
 namespace kolm::platform {
@@ -111,11 +112,6 @@ private:
     std::set<std::string> m_taken;
     unsigned m_counter = 0x2A00000;
 };
-
-bool starts_with_nocase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && fold_name(text.substr(0, prefix.size())) == fold_name(prefix);
-}
 
 } // namespace
 

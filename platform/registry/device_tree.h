@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 #include "win32/types.h"
 
 namespace kolm::platform {

@@ -46,7 +46,6 @@ HandleTable& handle_table()
 
 RegResult<std::shared_ptr<RegistryStore>> store_for_path(const std::filesystem::path& db_path)
 {
-    using R = RegResult<std::shared_ptr<RegistryStore>>;
     auto& cache = store_cache();
     std::lock_guard lock(cache.mutex);
 
@@ -74,8 +73,8 @@ RegResult<std::shared_ptr<RegistryStore>> store_for_path(const std::filesystem::
     }
 
     auto opened = RegistryStore::open(db_path);
-    if (!opened.ok())
-        return R::failure(opened.status());
+    if (!opened.has_value())
+        return RegFailure { opened.error() };
     cache.stores.emplace(key, opened.value());
     return opened;
 }
@@ -99,12 +98,11 @@ RegResult<std::shared_ptr<RegistryStore>> current_store()
 
 RegResult<KeyRef> resolve_key(HKEY key)
 {
-    using R = RegResult<KeyRef>;
     const DWORD v = HandleToDword(key);
     if (is_supported_hive(v)) {
         auto store = current_store();
-        if (!store.ok())
-            return R::failure(store.status());
+        if (!store.has_value())
+            return RegFailure { store.error() };
         const KeyId root = key == HKEY_LOCAL_MACHINE ? RegistryStore::k_local_machine
                                                      : RegistryStore::k_dyn_data;
         return KeyRef{store.value(), root, KEY_ALL_ACCESS};
@@ -117,7 +115,7 @@ RegResult<KeyRef> resolve_key(HKEY key)
         std::lock_guard lock(table.mutex);
         auto it = table.keys.find(v);
         if (it == table.keys.end())
-            return R::failure(ERROR_INVALID_HANDLE);
+            return RegFailure { ERROR_INVALID_HANDLE };
         if (it->second.store->owned_by_this_process())
             return it->second;
         ref = it->second;
@@ -125,8 +123,8 @@ RegResult<KeyRef> resolve_key(HKEY key)
     // A handle inherited across fork: rebind it to this process's own
     // connection to the same database.
     auto store = store_for_path(ref.store->path());
-    if (!store.ok())
-        return R::failure(store.status());
+    if (!store.has_value())
+        return RegFailure { store.error() };
     ref.store = store.value();
     auto& table = handle_table();
     std::lock_guard lock(table.mutex);
@@ -140,7 +138,7 @@ RegResult<HKEY> add_key_handle(KeyRef ref)
     auto& table = handle_table();
     std::lock_guard lock(table.mutex);
     if (table.keys.size() >= k_max_open_keys)
-        return RegResult<HKEY>::failure(ERROR_NO_SYSTEM_RESOURCES);
+        return RegFailure { ERROR_NO_SYSTEM_RESOURCES };
     // The table holds far fewer than the values available, so a free value
     // is always found within a few steps past the ones in use.
     while (table.keys.contains(table.next))

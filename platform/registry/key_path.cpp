@@ -1,15 +1,11 @@
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
+#include "internal/nocase.h"
 
 namespace kolm::platform {
 
 std::string fold_name(std::string_view name)
 {
-    std::string out(name);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
+    return upper_ascii(name);
 }
 
 LONG split_key_path(std::string_view path, std::vector<std::string>& out)

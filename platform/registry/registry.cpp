@@ -9,7 +9,7 @@
 
 #include "registry/device_tree.h"
 #include "registry/key_handles.h"
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 
 using kolm::platform::KeyRef;
 using kolm::platform::RegResult;
@@ -25,8 +25,8 @@ std::string_view name_or_default(LPCSTR name)
 RegResult<KeyRef> key_with_rights(HKEY key, REGSAM needed)
 {
     auto ref = kolm::platform::resolve_key(key);
-    if (ref.ok() && (ref.value().access & needed) != needed)
-        return RegResult<KeyRef>::failure(ERROR_ACCESS_DENIED);
+    if (ref.has_value() && (ref.value().access & needed) != needed)
+        return kolm::platform::RegFailure { ERROR_ACCESS_DENIED };
     return ref;
 }
 
@@ -36,8 +36,8 @@ LONG open_or_create(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, bool create, 
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     auto parent = kolm::platform::resolve_key(hKey);
-    if (!parent.ok())
-        return parent.status();
+    if (!parent.has_value())
+        return parent.error();
     std::vector<std::string> path;
     if (const LONG st = kolm::platform::split_key_path(name_or_default(lpSubKey), path);
         st != ERROR_SUCCESS)
@@ -60,20 +60,20 @@ LONG open_or_create(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, bool create, 
     if (create) {
         const bool may_create = (parent.value().access & KEY_CREATE_SUB_KEY) != 0;
         auto result = store.create_key(parent.value().key, path, may_create);
-        if (!result.ok())
-            return result.status();
+        if (!result.has_value())
+            return result.error();
         id = result.value().id;
         created = result.value().created;
     } else {
         auto result = store.open_key(parent.value().key, path);
-        if (!result.ok())
-            return result.status();
+        if (!result.has_value())
+            return result.error();
         id = result.value();
     }
 
     auto handle = kolm::platform::add_key_handle(KeyRef{parent.value().store, id, samDesired});
-    if (!handle.ok())
-        return handle.status();
+    if (!handle.has_value())
+        return handle.error();
     *phkResult = handle.value();
     if (lpdwDisposition)
         *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -160,13 +160,13 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
 {
     (void)lpReserved;
     auto key = key_with_rights(hKey, KEY_ENUMERATE_SUB_KEYS);
-    if (!key.ok())
-        return key.status();
+    if (!key.has_value())
+        return key.error();
     if (!lpName || !lpcchName)
         return ERROR_INVALID_PARAMETER;
     auto entry = key.value().store->enum_subkey(key.value().key, dwIndex);
-    if (!entry.ok())
-        return entry.status();
+    if (!entry.has_value())
+        return entry.error();
     if (const LONG st = copy_name(entry.value().name, lpName, lpcchName); st != ERROR_SUCCESS)
         return st;
     if (lpClass && lpcchClass && *lpcchClass > 0)
@@ -182,13 +182,13 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
 {
     (void)lpReserved;
     auto key = key_with_rights(hKey, KEY_QUERY_VALUE);
-    if (!key.ok())
-        return key.status();
+    if (!key.has_value())
+        return key.error();
     if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
     auto value = key.value().store->enum_value(key.value().key, dwIndex);
-    if (!value.ok())
-        return value.status();
+    if (!value.has_value())
+        return value.error();
     const auto& v = value.value();
     if (v.name.size() + 1 > *lpcchValueName)
         return ERROR_MORE_DATA;
@@ -210,13 +210,13 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 {
     (void)lpReserved;
     auto key = key_with_rights(hKey, KEY_QUERY_VALUE);
-    if (!key.ok())
-        return key.status();
+    if (!key.has_value())
+        return key.error();
     if (lpData && !lpcbData)
         return ERROR_INVALID_PARAMETER;
     auto value = key.value().store->query_value(key.value().key, name_or_default(lpValueName));
-    if (!value.ok())
-        return value.status();
+    if (!value.has_value())
+        return value.error();
     if (lpType)
         *lpType = value.value().type;
     return copy_data(value.value().data, lpData, lpcbData);
@@ -227,8 +227,8 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 {
     (void)Reserved;
     auto key = key_with_rights(hKey, KEY_SET_VALUE);
-    if (!key.ok())
-        return key.status();
+    if (!key.has_value())
+        return key.error();
     if (!lpData && cbData)
         return ERROR_NOACCESS;
     if (cbData > kolm::platform::k_max_value_data)
@@ -240,16 +240,16 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
     auto key = key_with_rights(hKey, KEY_SET_VALUE);
-    if (!key.ok())
-        return key.status();
+    if (!key.has_value())
+        return key.error();
     return key.value().store->delete_value(key.value().key, name_or_default(lpValueName));
 }
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
     auto key = kolm::platform::resolve_key(hKey);
-    if (!key.ok())
-        return key.status();
+    if (!key.has_value())
+        return key.error();
     if (!(key.value().access & (KEY_CREATE_SUB_KEY | DELETE)))
         return ERROR_ACCESS_DENIED;
     std::vector<std::string> path;
@@ -266,11 +266,11 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
 {
     (void)lpReserved;
     auto key = key_with_rights(hKey, KEY_QUERY_VALUE);
-    if (!key.ok())
-        return key.status();
+    if (!key.has_value())
+        return key.error();
     auto info = key.value().store->key_info(key.value().key);
-    if (!info.ok())
-        return info.status();
+    if (!info.has_value())
+        return info.error();
     const auto& i = info.value();
     if (lpClass && lpcchClass && *lpcchClass > 0)
         lpClass[0] = '\0';

@@ -5,7 +5,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 
 namespace kolm::platform {
 
@@ -67,7 +67,7 @@ RegResult<std::shared_ptr<RegistryStore>> RegistryStore::open(const std::filesys
 {
     std::shared_ptr<RegistryStore> store(new RegistryStore(db_path));
     if (const LONG st = store->initialise(); st != ERROR_SUCCESS)
-        return RegResult<std::shared_ptr<RegistryStore>>::failure(st);
+        return RegFailure { st };
     return store;
 }
 
@@ -135,18 +135,17 @@ RegResult<KeyId> RegistryStore::find_child_tx(KeyId parent, std::string_view nam
     const int rc = st.bind(1, parent).bind_text(2, fold_name(name)).step();
     if (rc == SQLITE_ROW)
         return st.column_int(0);
-    return RegResult<KeyId>::failure(rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND
-                                                       : registry_error_from_sqlite(rc));
+    return RegFailure { static_cast<LONG>(rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : registry_error_from_sqlite(rc)) };
 }
 
 RegResult<KeyId> RegistryStore::walk_tx(KeyId base, std::span<const std::string> path)
 {
     if (const LONG st = exists_tx(base); st != ERROR_SUCCESS)
-        return RegResult<KeyId>::failure(st);
+        return RegFailure { st };
     KeyId id = base;
     for (const auto& component : path) {
         auto child = find_child_tx(id, component);
-        if (!child.ok())
+        if (!child.has_value())
             return child;
         id = child.value();
     }
@@ -162,20 +161,19 @@ LONG RegistryStore::touch_tx(KeyId key)
 RegResult<CreatedKey> RegistryStore::create_tx(KeyId base, std::span<const std::string> path,
                                                bool may_create)
 {
-    using R = RegResult<CreatedKey>;
     if (const LONG st = exists_tx(base); st != ERROR_SUCCESS)
-        return R::failure(st);
+        return RegFailure { st };
     CreatedKey result{base, false};
     for (size_t i = 0; i < path.size(); ++i) {
         auto child = find_child_tx(result.id, path[i]);
-        if (child.ok()) {
+        if (child.has_value()) {
             result.id = child.value();
             continue;
         }
-        if (child.status() != ERROR_FILE_NOT_FOUND)
-            return R::failure(child.status());
+        if (child.error() != ERROR_FILE_NOT_FOUND)
+            return RegFailure { child.error() };
         if (!may_create)
-            return R::failure(ERROR_ACCESS_DENIED);
+            return RegFailure { ERROR_ACCESS_DENIED };
 
         // Bound the depth of the whole tree, not only of this path, so that
         // walking any subtree stays bounded.
@@ -183,9 +181,9 @@ RegResult<CreatedKey> RegistryStore::create_tx(KeyId base, std::span<const std::
                               "SELECT k.parent, up.n + 1 FROM keys k JOIN up ON k.id = up.id "
                               "WHERE k.parent != 0) SELECT max(n) FROM up");
         if (depth.bind(1, result.id).step() != SQLITE_ROW)
-            return R::failure(ERROR_REGISTRY_IO_FAILED);
+            return RegFailure { ERROR_REGISTRY_IO_FAILED };
         if (static_cast<size_t>(depth.column_int(0)) + (path.size() - i) > k_max_key_depth)
-            return R::failure(ERROR_INVALID_PARAMETER);
+            return RegFailure { ERROR_INVALID_PARAMETER };
 
         const int64_t now = filetime_now();
         for (; i < path.size(); ++i) {
@@ -196,9 +194,9 @@ RegResult<CreatedKey> RegistryStore::create_tx(KeyId base, std::span<const std::
                                .bind(4, now)
                                .step();
             if (rc != SQLITE_DONE)
-                return R::failure(registry_error_from_sqlite(rc));
+                return RegFailure { registry_error_from_sqlite(rc) };
             if (const LONG st = touch_tx(result.id); st != ERROR_SUCCESS)
-                return R::failure(st);
+                return RegFailure { st };
             result.id = sqlite3_last_insert_rowid(m_db.handle());
         }
         result.created = true;
@@ -273,7 +271,7 @@ RegResult<KeyId> RegistryStore::open_key(KeyId base, std::span<const std::string
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db, Transaction::Mode::Read);
     if (tx.status() != ERROR_SUCCESS)
-        return RegResult<KeyId>::failure(tx.status());
+        return RegFailure { tx.status() };
     return walk_tx(base, path);
 }
 
@@ -283,12 +281,12 @@ RegResult<CreatedKey> RegistryStore::create_key(KeyId base, std::span<const std:
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db, Transaction::Mode::Write);
     if (tx.status() != ERROR_SUCCESS)
-        return RegResult<CreatedKey>::failure(tx.status());
+        return RegFailure { tx.status() };
     auto result = create_tx(base, path, may_create);
-    if (!result.ok())
+    if (!result.has_value())
         return result;
     if (const LONG st = tx.commit(); st != ERROR_SUCCESS)
-        return RegResult<CreatedKey>::failure(st);
+        return RegFailure { st };
     return result;
 }
 
@@ -299,8 +297,8 @@ LONG RegistryStore::delete_key(KeyId base, std::span<const std::string> path)
     if (tx.status() != ERROR_SUCCESS)
         return tx.status();
     auto key = walk_tx(base, path);
-    if (!key.ok())
-        return key.status();
+    if (!key.has_value())
+        return key.error();
     if (const LONG st = delete_tree_tx(key.value()); st != ERROR_SUCCESS)
         return st;
     return tx.commit();
@@ -308,17 +306,16 @@ LONG RegistryStore::delete_key(KeyId base, std::span<const std::string> path)
 
 RegResult<StoredValue> RegistryStore::query_value(KeyId key, std::string_view name)
 {
-    using R = RegResult<StoredValue>;
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db, Transaction::Mode::Read);
     if (tx.status() != ERROR_SUCCESS)
-        return R::failure(tx.status());
+        return RegFailure { tx.status() };
     if (const LONG st = exists_tx(key); st != ERROR_SUCCESS)
-        return R::failure(st);
+        return RegFailure { st };
     Statement st(m_db, "SELECT name, type, data FROM reg_values WHERE key = ?1 AND fold = ?2");
     const int rc = st.bind(1, key).bind_text(2, fold_name(name)).step();
     if (rc != SQLITE_ROW)
-        return R::failure(rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : registry_error_from_sqlite(rc));
+        return RegFailure { static_cast<LONG>(rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : registry_error_from_sqlite(rc)) };
     return StoredValue{st.column_text(0), static_cast<DWORD>(st.column_int(1)), st.column_blob(2)};
 }
 
@@ -350,56 +347,53 @@ LONG RegistryStore::delete_value(KeyId key, std::string_view name)
 
 RegResult<SubkeyEntry> RegistryStore::enum_subkey(KeyId key, DWORD index)
 {
-    using R = RegResult<SubkeyEntry>;
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db, Transaction::Mode::Read);
     if (tx.status() != ERROR_SUCCESS)
-        return R::failure(tx.status());
+        return RegFailure { tx.status() };
     if (const LONG st = exists_tx(key); st != ERROR_SUCCESS)
-        return R::failure(st);
+        return RegFailure { st };
     Statement st(m_db, "SELECT name, mtime FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
     const int rc = st.bind(1, key).bind(2, index).step();
     if (rc != SQLITE_ROW)
-        return R::failure(rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : registry_error_from_sqlite(rc));
+        return RegFailure { static_cast<LONG>(rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : registry_error_from_sqlite(rc)) };
     return SubkeyEntry{st.column_text(0), st.column_int(1)};
 }
 
 RegResult<StoredValue> RegistryStore::enum_value(KeyId key, DWORD index)
 {
-    using R = RegResult<StoredValue>;
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db, Transaction::Mode::Read);
     if (tx.status() != ERROR_SUCCESS)
-        return R::failure(tx.status());
+        return RegFailure { tx.status() };
     if (const LONG st = exists_tx(key); st != ERROR_SUCCESS)
-        return R::failure(st);
+        return RegFailure { st };
     Statement st(m_db, "SELECT name, type, data FROM reg_values WHERE key = ?1 ORDER BY fold LIMIT 1 OFFSET ?2");
     const int rc = st.bind(1, key).bind(2, index).step();
     if (rc != SQLITE_ROW)
-        return R::failure(rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : registry_error_from_sqlite(rc));
+        return RegFailure { static_cast<LONG>(rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : registry_error_from_sqlite(rc)) };
     return StoredValue{st.column_text(0), static_cast<DWORD>(st.column_int(1)), st.column_blob(2)};
 }
 
 RegResult<KeyInfo> RegistryStore::key_info(KeyId key)
 {
-    using R = RegResult<KeyInfo>;
     std::lock_guard lock(m_mutex);
     Transaction tx(m_db, Transaction::Mode::Read);
     if (tx.status() != ERROR_SUCCESS)
-        return R::failure(tx.status());
+        return RegFailure { tx.status() };
     if (const LONG st = exists_tx(key); st != ERROR_SUCCESS)
-        return R::failure(st);
+        return RegFailure { st };
     KeyInfo info;
     Statement subs(m_db, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0) "
                          "FROM keys WHERE parent = ?1");
     if (subs.bind(1, key).step() != SQLITE_ROW)
-        return R::failure(ERROR_REGISTRY_IO_FAILED);
+        return RegFailure { ERROR_REGISTRY_IO_FAILED };
     info.subkeys = static_cast<DWORD>(subs.column_int(0));
     info.max_subkey_len = static_cast<DWORD>(subs.column_int(1));
     Statement vals(m_db, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0), "
                          "coalesce(max(length(data)), 0) FROM reg_values WHERE key = ?1");
     if (vals.bind(1, key).step() != SQLITE_ROW)
-        return R::failure(ERROR_REGISTRY_IO_FAILED);
+        return RegFailure { ERROR_REGISTRY_IO_FAILED };
     info.values = static_cast<DWORD>(vals.column_int(0));
     info.max_value_name_len = static_cast<DWORD>(vals.column_int(1));
     info.max_value_len = static_cast<DWORD>(vals.column_int(2));

@@ -22,32 +22,18 @@
 #include <utility>
 #include <vector>
 
-#include "registry/registry_tree.h"
+#include "internal/result.h"
+#include "kolm/registry_tree.h"
 #include "registry/sqlite_db.h"
 #include "win32/types.h"
 
 namespace kolm::platform {
 
-// A result or the registry status that stopped it.
+// A result or the registry status that stopped it; error() is
+// ERROR_SUCCESS while it holds a value.
 template <typename T>
-class [[nodiscard]] RegResult {
-public:
-    RegResult(T value) : m_value(std::move(value)) {}
-    static RegResult failure(LONG status)
-    {
-        RegResult r{T{}};
-        r.m_status = status;
-        return r;
-    }
-    bool ok() const { return m_status == ERROR_SUCCESS; }
-    LONG status() const { return m_status; }
-    T& value() { return m_value; }
-    const T& value() const { return m_value; }
-
-private:
-    T m_value;
-    LONG m_status = ERROR_SUCCESS;
-};
+using RegResult = kolm::Result<T, LONG>;
+using RegFailure = Failure<LONG>;
 
 using KeyId = int64_t;
 

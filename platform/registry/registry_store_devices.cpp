@@ -4,7 +4,7 @@
 #include <tuple>
 
 #include "registry/device_tree.h"
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 #include "registry/registry_store.h"
 
 namespace kolm::platform {
@@ -22,8 +22,8 @@ LONG RegistryStore::read_path_tx(KeyId root, std::string_view path, RegKeyNode& 
     if (const LONG st = split_key_path(path, components); st != ERROR_SUCCESS)
         return st;
     auto key = walk_tx(root, components);
-    if (!key.ok())
-        return key.status() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : key.status();
+    if (!key.has_value())
+        return key.error() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : key.error();
     return read_node_tx(key.value(), out, components.size());
 }
 
@@ -34,7 +34,7 @@ RegResult<bool> RegistryStore::hardware_detected_tx()
     if (rc == SQLITE_ROW)
         return st.column_int(0) != 0;
     if (rc != SQLITE_DONE)
-        return RegResult<bool>::failure(registry_error_from_sqlite(rc));
+        return RegFailure { registry_error_from_sqlite(rc) };
     return false;
 }
 
@@ -68,8 +68,8 @@ LONG RegistryStore::refresh_device_tree()
     if (const LONG st = read_all(); st != ERROR_SUCCESS)
         return st;
     auto detected = hardware_detected_tx();
-    if (!detected.ok())
-        return detected.status();
+    if (!detected.has_value())
+        return detected.error();
     if (!detected.value()) {
         const auto ports = scan_host_serial_ports(host_tty_dir());
         if (const LONG st = apply(host_port_edits(ports, now)); st != ERROR_SUCCESS)

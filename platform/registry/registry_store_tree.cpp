@@ -1,7 +1,7 @@
 // Whole-subtree reads and batched edits of RegistryStore, for tools.
 #include <sqlite3.h>
 
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 #include "registry/registry_store.h"
 
 namespace kolm::platform {
@@ -78,30 +78,30 @@ LONG RegistryStore::apply_one_tx(const RegEdit& edit)
 
     switch (edit.kind) {
     case RegEdit::Kind::CreateKey:
-        return create_tx(root, path, true).status();
+        return create_tx(root, path, true).error();
     case RegEdit::Kind::SetValue: {
         auto key = create_tx(root, path, true);
-        if (!key.ok())
-            return key.status();
+        if (!key.has_value())
+            return key.error();
         return set_value_tx(key.value().id, edit.name, edit.type, edit.data);
     }
     case RegEdit::Kind::DeleteKey: {
         auto key = walk_tx(root, path);
-        if (!key.ok())
-            return key.status() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : key.status();
+        if (!key.has_value())
+            return key.error() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : key.error();
         return delete_tree_tx(key.value());
     }
     case RegEdit::Kind::DeleteValue: {
         auto key = walk_tx(root, path);
-        if (!key.ok())
-            return key.status() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : key.status();
+        if (!key.has_value())
+            return key.error() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : key.error();
         const LONG st = delete_value_tx(key.value(), edit.name);
         return st == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : st;
     }
     case RegEdit::Kind::DeleteAllValues: {
         auto key = walk_tx(root, path);
-        if (!key.ok())
-            return key.status();
+        if (!key.has_value())
+            return key.error();
         Statement st(m_db, "DELETE FROM reg_values WHERE key = ?1");
         const int rc = st.bind(1, key.value()).step();
         if (rc != SQLITE_DONE)

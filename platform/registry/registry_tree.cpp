@@ -1,8 +1,8 @@
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 
 #include "registry/device_tree.h"
 #include "registry/key_handles.h"
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 
 namespace kolm::platform {
 
@@ -17,8 +17,8 @@ LONG read_registry_tree(Hive hive, std::string_view path, RegKeyNode& out, std::
     if (const LONG st = split_key_path(path, components); st != ERROR_SUCCESS)
         return st;
     auto store = current_store();
-    if (!store.ok())
-        return store.status();
+    if (!store.has_value())
+        return store.error();
     const KeyId root = hive == Hive::LocalMachine ? RegistryStore::k_local_machine
                                                   : RegistryStore::k_dyn_data;
     if (hive == Hive::DynData && is_device_tree_path(components))
@@ -35,8 +35,8 @@ LONG read_registry_tree(Hive hive, std::string_view path, RegKeyNode& out, std::
 LONG apply_registry_edits(std::span<const RegEdit> edits, size_t* failed_index)
 {
     auto store = current_store();
-    if (!store.ok())
-        return store.status();
+    if (!store.has_value())
+        return store.error();
     return store.value()->apply_edits(edits, failed_index);
 }
 

@@ -2,10 +2,12 @@
 // folder through which other processes find this process's windows and
 // send or post messages to them.
 //
-// A background thread accepts connections; each connection carries one
-// request and gets its own short-lived thread, so a slow, dead or
-// malicious client never holds up the others, and a message whose window
-// procedure never returns blocks only the one client that sent it.
+// A background thread accepts connections (mailbox_listener.h); each
+// connection carries one request and gets its own short-lived thread
+// (mailbox_dispatch.h), so a slow, dead or malicious client never holds up
+// the others, and a message whose window procedure never returns blocks
+// only the one client that sent it. mailbox_exit.h says what happens when
+// either end goes away.
 #pragma once
 
 #include <filesystem>

@@ -70,22 +70,16 @@ SocketAddress::SocketAddress(const std::filesystem::path& path)
     sa->sun_family = AF_UNIX;
     std::string target = path.string();
     if (target.size() >= sizeof sa->sun_path) {
-        m_dir_fd = ::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (m_dir_fd < 0)
+        m_dir_fd.reset(::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!m_dir_fd)
             return;
-        target = "/proc/self/fd/" + std::to_string(m_dir_fd) + "/" + path.filename().string();
+        target = "/proc/self/fd/" + std::to_string(m_dir_fd.get()) + "/" + path.filename().string();
         if (target.size() >= sizeof sa->sun_path)
             return;
     }
     std::memcpy(sa->sun_path, target.c_str(), target.size() + 1);
     m_length = static_cast<unsigned>(offsetof(sockaddr_un, sun_path) + target.size() + 1);
     m_valid = true;
-}
-
-SocketAddress::~SocketAddress()
-{
-    if (m_dir_fd >= 0)
-        ::close(m_dir_fd);
 }
 
 const sockaddr_un* SocketAddress::addr() const

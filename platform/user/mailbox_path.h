@@ -5,6 +5,8 @@
 // such as "destroy this window", so nobody else may reach them.
 #pragma once
 
+#include "internal/fd.h"
+
 #include "user/user_area.h"
 
 #include <filesystem>
@@ -34,7 +36,6 @@ std::vector<DWORD> mailbox_pids(const std::filesystem::path& dir);
 class SocketAddress {
 public:
     explicit SocketAddress(const std::filesystem::path& path);
-    ~SocketAddress();
     SocketAddress(const SocketAddress&) = delete;
     SocketAddress& operator=(const SocketAddress&) = delete;
 
@@ -45,7 +46,7 @@ public:
 private:
     alignas(8) unsigned char m_storage[112] {};
     unsigned m_length = 0;
-    int m_dir_fd = -1;
+    Fd m_dir_fd;
     bool m_valid = false;
 };
 

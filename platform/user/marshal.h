@@ -12,8 +12,11 @@
 #pragma once
 
 #include "user/user_area.h"
+#include "user/wire.h"
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 namespace kolm::platform {
 
@@ -47,5 +50,32 @@ bool postable(UINT message);
 
 // Largest text or buffer carried either way (bytes, NUL included).
 constexpr size_t max_marshalled_bytes = 64 * 1024;
+
+class SentMessage;
+
+// The four halves of a message's journey, each beside its inverse. The
+// sender's halves run on the sending thread; the target's halves run on
+// the mailbox connection's thread (the hooks they set run later on the
+// window's own thread).
+
+// Sender: fills the request from SendMessageA's parameters. With `text`,
+// the target's lParam points at a copy of it. False when the parameters
+// cannot travel.
+bool marshal_send_request(UINT msg, WPARAM wparam, LPARAM lparam, const std::optional<std::string>* text,
+                          wire::SendRequest& req);
+
+// Target: fills in the sent message's parameters from the request, copying
+// text in and making room for what the window writes back. False when the
+// parameters cannot travel (a foreign pointer, text where the system gives
+// lParam its own meaning).
+bool unmarshal_send_request(const wire::SendRequest& req, SentMessage& sm);
+
+// Sender: what the window wrote goes into the caller's buffer at lParam,
+// bounded as the caller sized it.
+void unmarshal_send_reply(UINT msg, WPARAM wparam, LPARAM lparam, const wire::SendReply& reply);
+
+// Target: the message a post request puts in the window's queue; nullopt
+// when it may not be posted (it would carry a pointer).
+std::optional<MSG> unmarshal_post_request(const wire::PostRequest& req);
 
 } // namespace kolm::platform

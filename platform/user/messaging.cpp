@@ -1,4 +1,4 @@
-#include "user/messaging.h"
+#include "kolm/messaging.h"
 
 #include "user/marshal.h"
 #include "user/remote.h"

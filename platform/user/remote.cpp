@@ -1,5 +1,7 @@
 #include "user/remote.h"
+#include "internal/system.h"
 
+#include "internal/fd.h"
 #include "user/mailbox_path.h"
 #include "user/marshal.h"
 #include "user/message_pump.h"
@@ -23,31 +25,8 @@ using namespace std::chrono_literals;
 constexpr auto connect_time_limit = 5s;
 constexpr auto exchange_time_limit = 10s;
 
-class Connection {
-public:
-    Connection() = default;
-    explicit Connection(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~Connection()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Connection(Connection&& o) noexcept
-        : m_fd(o.m_fd)
-    {
-        o.m_fd = -1;
-    }
-    Connection& operator=(Connection&&) = delete;
-    Connection(const Connection&) = delete;
-    int fd() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
+// One connection to a mailbox; empty when it could not be made.
+using Connection = Fd;
 
 // Connects to the mailbox of a process. A socket file nobody listens on
 // (its process crashed or was killed) is removed, unless it changed while
@@ -66,17 +45,14 @@ Connection connect_mailbox(const std::filesystem::path& dir, DWORD pid)
         return {};
     timeval tv {};
     tv.tv_sec = std::chrono::duration_cast<std::chrono::seconds>(connect_time_limit).count();
-    ::setsockopt(conn.fd(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    int rc;
-    do {
-        rc = ::connect(conn.fd(), reinterpret_cast<const sockaddr*>(addr.addr()), addr.length());
-    } while (rc != 0 && errno == EINTR);
+    ::setsockopt(conn.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    int rc = sys::retry_eintr([&] { return ::connect(conn.get(), reinterpret_cast<const sockaddr*>(addr.addr()), addr.length()); });
     // A connect interrupted and retried may find itself already done.
     if (rc != 0 && errno == EISCONN)
         rc = 0;
     // A mailbox of another user's is not one of our windows' (nor told
     // what we send).
-    if (rc == 0 && !peer_is_same_user(conn.fd()))
+    if (rc == 0 && !peer_is_same_user(conn.get()))
         return {};
     if (rc != 0) {
         const int err = errno;
@@ -105,10 +81,10 @@ Connection connect_to_window(HWND hwnd)
 std::optional<wire::Frame> exchange(const Connection& conn, const std::vector<uint8_t>& request, wire::Op op)
 {
     const auto deadline = Clock::now() + exchange_time_limit;
-    if (wire::write_all(conn.fd(), request, deadline) != wire::IoResult::Ok)
+    if (wire::write_all(conn.get(), request, deadline) != wire::IoResult::Ok)
         return std::nullopt;
     wire::Frame frame;
-    if (wire::read_frame(conn.fd(), frame, deadline) != wire::IoResult::Ok
+    if (wire::read_frame(conn.get(), frame, deadline) != wire::IoResult::Ok
         || frame.op != (static_cast<uint8_t>(op) | wire::reply_flag))
         return std::nullopt;
     return frame;
@@ -118,70 +94,6 @@ LRESULT window_gone()
 {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
-}
-
-// The sender's half of marshalling: what goes into the request.
-bool marshal_request(UINT msg, WPARAM wparam, LPARAM lparam, const std::optional<std::string>* text,
-                     wire::SendRequest& req)
-{
-    const MarshalRule rule = marshal_rule(msg);
-    req.message = msg;
-    req.wparam = wparam;
-    req.lparam = lparam;
-    if (text) {
-        req.kind = wire::LParamKind::Text;
-        req.text = *text;
-        req.lparam = 0;
-        return true;
-    }
-    switch (rule.in) {
-    case ParamIn::Refused:
-        return false;
-    case ParamIn::NullOnly:
-        return wparam == 0 && lparam == 0;
-    case ParamIn::Text:
-        req.kind = wire::LParamKind::Text;
-        req.lparam = 0;
-        if (lparam) {
-            const char* s = reinterpret_cast<const char*>(lparam);
-            req.text = std::string(s, ::strnlen(s, max_marshalled_bytes - 1));
-        }
-        return true;
-    case ParamIn::Number:
-        break;
-    }
-    if (rule.out != ParamOut::None)
-        req.lparam = 0; // our buffer's address means nothing over there
-    return true;
-}
-
-// The sender's other half: what the window wrote goes into our buffer.
-void unmarshal_reply(UINT msg, WPARAM wparam, LPARAM lparam, const wire::SendReply& reply)
-{
-    const MarshalRule rule = marshal_rule(msg);
-    if (!lparam)
-        return;
-    char* out = reinterpret_cast<char*>(lparam);
-    switch (rule.out) {
-    case ParamOut::None:
-        break;
-    case ParamOut::TextBuffer:
-        if (wparam > 0) {
-            const size_t n = std::min<size_t>(reply.out.size(), wparam - 1);
-            std::memcpy(out, reply.out.data(), n);
-            out[n] = '\0';
-        }
-        break;
-    case ParamOut::TextSizedBy:
-        // Sized by the window's own length message, as the caller sized
-        // its buffer.
-        std::memcpy(out, reply.out.data(), reply.out.size());
-        out[reply.out.size()] = '\0';
-        break;
-    case ParamOut::IntArray:
-        std::memcpy(out, reply.out.data(), std::min<size_t>(reply.out.size(), wparam * sizeof(int)));
-        break;
-    }
 }
 
 } // namespace
@@ -232,7 +144,7 @@ LRESULT remote_send_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, c
 {
     wire::SendRequest req;
     req.hwnd = hwnd_value(hwnd);
-    if (!marshal_request(msg, wparam, lparam, text, req)) {
+    if (!marshal_send_request(msg, wparam, lparam, text, req)) {
         SetLastError(ERROR_MESSAGE_SYNC_ONLY);
         return 0;
     }
@@ -243,21 +155,21 @@ LRESULT remote_send_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, c
     Connection conn = connect_to_window(hwnd);
     if (!conn)
         return window_gone();
-    if (wire::write_all(conn.fd(), wire::encode(req), Clock::now() + exchange_time_limit) != wire::IoResult::Ok)
+    if (wire::write_all(conn.get(), wire::encode(req), Clock::now() + exchange_time_limit) != wire::IoResult::Ok)
         return window_gone();
     // Wait for the answer for as long as it takes, serving messages sent to
     // this thread meanwhile (the target may be sending back to us).
     if (auto me = current_queue()) {
-        if (wait_serving(*me, conn.fd(), [] { return false; }) != WaitEnd::FdReady)
+        if (wait_serving(*me, conn.get(), [] { return false; }) != WaitEnd::FdReady)
             return window_gone();
     } else {
         bool ready;
-        const int fd = conn.fd();
+        const int fd = conn.get();
         if (poll_readable(&fd, &ready, 1, std::nullopt) != Ready::Yes)
             return window_gone();
     }
     wire::Frame frame;
-    if (wire::read_frame(conn.fd(), frame, Clock::now() + exchange_time_limit) != wire::IoResult::Ok
+    if (wire::read_frame(conn.get(), frame, Clock::now() + exchange_time_limit) != wire::IoResult::Ok
         || frame.op != (static_cast<uint8_t>(wire::Op::Send) | wire::reply_flag))
         return window_gone(); // the target died before it answered
     auto reply = wire::decode_send_reply(frame.body);
@@ -274,7 +186,7 @@ LRESULT remote_send_message(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, c
         return 0;
     }
     if (!text)
-        unmarshal_reply(msg, wparam, lparam, *reply);
+        unmarshal_send_reply(msg, wparam, lparam, *reply);
     return static_cast<LRESULT>(reply->result);
 }
 

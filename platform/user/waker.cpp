@@ -5,36 +5,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace kolm::platform {
-
-Waker::Waker()
-    : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
-{
-}
-
-Waker::~Waker()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-void Waker::wake()
-{
-    const uint64_t one = 1;
-    // NOTE: EAGAIN means the counter is already huge, i.e. already signalled.
-    while (::write(m_fd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-void Waker::drain()
-{
-    uint64_t value;
-    while (::read(m_fd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
-}
 
 Ready poll_readable(const int* fds, bool* ready, int count, std::optional<Clock::time_point> deadline)
 {

@@ -1,5 +1,8 @@
-// A wake-up signal a thread can poll together with other descriptors.
+// Waiting on descriptors: the wake-up signal a thread polls together with
+// other descriptors, and the poll itself.
 #pragma once
+
+#include "internal/waker.h"
 
 #include <chrono>
 #include <optional>
@@ -7,25 +10,6 @@
 namespace kolm::platform {
 
 using Clock = std::chrono::steady_clock;
-
-// An eventfd: other threads call wake(); the owner polls fd() and calls
-// drain() before it looks at the state it waits for, so a wake that comes
-// after the look is never lost.
-class Waker {
-public:
-    Waker();
-    ~Waker();
-    Waker(const Waker&) = delete;
-    Waker& operator=(const Waker&) = delete;
-
-    bool valid() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
-    void wake();
-    void drain();
-
-private:
-    int m_fd = -1;
-};
 
 // Readiness of one descriptor after wait_readable.
 enum class Ready { Yes, TimedOut, Error };

@@ -1,10 +1,10 @@
 #include "user/window.h"
+#include "internal/nocase.h"
 
 #include "user/message_queue.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <unistd.h>
 
@@ -228,17 +228,6 @@ LRESULT call_window_proc(HWND h, UINT msg, WPARAM wparam, LPARAM lparam)
             proc = w->proc;
     }
     return proc ? proc(h, msg, wparam, lparam) : 0;
-}
-
-bool equal_nocase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
 }
 
 std::optional<std::string> class_name_from(LPCSTR name)

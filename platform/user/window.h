@@ -13,6 +13,7 @@
 #pragma once
 
 #include "user/user_area.h"
+#include "internal/nocase.h"
 #include "user/waker.h"
 
 #include <memory>
@@ -125,7 +126,6 @@ void invalidate_window(DWORD handle);
 void invalidate_owner(DWORD handle);
 
 // Case-insensitive ANSI comparison, as class names and titles compare.
-bool equal_nocase(std::string_view a, std::string_view b);
 
 // Class registry of this process.
 enum class ClassScope { Process, System };

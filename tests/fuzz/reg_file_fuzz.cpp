@@ -8,7 +8,7 @@
 #include "fuzz_check.h"
 #include "machine_env.h"
 #include "reg_file.h"
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 
 namespace {
 

@@ -105,8 +105,9 @@ public:
     void send(const std::vector<uint8_t>& packet)
     {
         const auto h = ipx::decode_header(packet.data(), packet.size());
+        // A lost answer is a lost datagram: the asker asks again.
         if (h)
-            m_station->send(h->packet_type, kSapSocket, h->dest, packet.data() + ipx::kHeaderSize,
+            (void)m_station->send(h->packet_type, kSapSocket, h->dest, packet.data() + ipx::kHeaderSize,
                             h->length - ipx::kHeaderSize);
     }
 

@@ -64,7 +64,10 @@ bool SpxChannels::start(const Options& options, std::string* error)
             *error = "SPX bind " + std::to_string(number) + ": " + std::to_string(st.error());
             return false;
         }
-        (*sock)->listen(8);
+        if (auto st = (*sock)->listen(8); !st) {
+            *error = "SPX listen " + std::to_string(number) + ": " + std::to_string(st.error());
+            return false;
+        }
         (*sock)->set_nonblocking(true);
         m_listeners.push_back(*sock);
     }

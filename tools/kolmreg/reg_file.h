@@ -29,7 +29,7 @@
 #include <string_view>
 #include <vector>
 
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 
 namespace kolm::kolmreg {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <strings.h>
 
-#include "registry/key_path.h"
+#include "kolm/key_path.h"
 #include "win32/registry.h"
 
 namespace kolm::kolmreg {

@@ -5,7 +5,7 @@
 // program's next picture of the window shows the result.
 #pragma once
 
-#include "dialog/desktop_wire.h"
+#include "kolm/desktop_wire.h"
 
 #include <cstdint>
 #include <string>

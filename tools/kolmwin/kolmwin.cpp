@@ -13,7 +13,7 @@
 #include "kolmwin_args.h"
 #include "kolmwin_dialog.h"
 
-#include "user/messaging.h"
+#include "kolm/messaging.h"
 
 #include <cstdio>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "kernel/path_map.h"
+#include "kolm/path_map.h"
 
 namespace kolm::product {
 

@@ -17,7 +17,7 @@
 
 #include "internal/program_help.h"
 #include "kolmids.h"
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 #include "win32/registry.h"
 
 #include <cctype>

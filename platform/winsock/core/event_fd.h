@@ -5,20 +5,21 @@
 // descriptors covers kernel and user-space sockets alike.
 #pragma once
 
+#include "internal/waker.h"
+
 #include <mutex>
 
 namespace kolm::platform::net {
 
 class EventFd {
 public:
-    EventFd();
-    ~EventFd();
+    EventFd() = default;
     EventFd(const EventFd&) = delete;
     EventFd& operator=(const EventFd&) = delete;
 
     // False when the kernel had no descriptor to give.
-    bool valid() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
+    bool valid() const { return m_waker.valid(); }
+    int fd() const { return m_waker.fd(); }
 
     void set();
     void clear();
@@ -26,7 +27,7 @@ public:
     bool is_set() const;
 
 private:
-    int m_fd = -1;
+    Waker m_waker;
     mutable std::mutex m_mutex;
     bool m_on = false; // guarded by m_mutex; mirrors the counter being non-zero
 };

@@ -1,4 +1,5 @@
 #include "tcp_socket.h"
+#include "internal/system.h"
 
 #include <cerrno>
 #include <climits>
@@ -111,10 +112,7 @@ void TcpSocket::refresh_connect_locked()
     if (m_state != State::connecting)
         return;
     pollfd p{m_fd, POLLOUT, 0};
-    int n;
-    do {
-        n = ::poll(&p, 1, 0);
-    } while (n < 0 && errno == EINTR);
+    const int n = sys::retry_eintr([&] { return ::poll(&p, 1, 0); });
     if (n > 0)
         settle_connect_locked(p.revents);
 }

@@ -1,6 +1,6 @@
 // The stream between a program and kolmui, and how a program picks its
 // renderer when no desktop is there.
-#include "dialog/desktop_wire.h"
+#include "kolm/desktop_wire.h"
 #include "dialog/screen_log_reader.h"
 #include "test_support.h"
 

@@ -1,7 +1,7 @@
 // Where program paths land in the machine root.
 #include <filesystem>
 
-#include "kernel/path_map.h"
+#include "kolm/path_map.h"
 #include "test_support.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/registry_tree.h"
+#include "kolm/registry_tree.h"
 #include "win32/registry.h"
 
 namespace {

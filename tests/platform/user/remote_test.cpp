@@ -9,7 +9,7 @@
 #include "internal/machine_root.h"
 #include "user/mailbox.h"
 #include "user/mailbox_path.h"
-#include "user/messaging.h"
+#include "kolm/messaging.h"
 #include "user/window.h"
 #include "user/wire.h"
 

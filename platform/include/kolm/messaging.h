@@ -2,7 +2,7 @@
 // automation tool (kolmwin) or a test uses to hand a window a string.
 #pragma once
 
-#include "user/user_area.h"
+#include "win32/types.h"
 
 #include <string_view>
 

@@ -1,0 +1,56 @@
+#include "internal/system.h"
+
+#include "internal/fd.h"
+
+#include <sys/eventfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kolm::platform {
+
+void Fd::reset(int fd)
+{
+    if (m_fd >= 0 && m_fd != fd)
+        // NOTE: not retried on EINTR: on Linux the descriptor is gone even
+        // then, and a retry could close one another thread just opened.
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+namespace sys {
+
+namespace {
+
+template <typename T, typename Raw>
+SysResult<T> result_of(Raw r)
+{
+    if (r < 0)
+        return Failure<Errno> { errno };
+    return static_cast<T>(r);
+}
+
+} // namespace
+
+SysResult<size_t> read(int fd, void* buf, size_t len)
+{
+    return result_of<size_t>(retry_eintr([&] { return ::read(fd, buf, len); }));
+}
+
+SysResult<size_t> write(int fd, const void* buf, size_t len)
+{
+    return result_of<size_t>(retry_eintr([&] { return ::write(fd, buf, len); }));
+}
+
+SysResult<int> eventfd()
+{
+    return result_of<int>(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+}
+
+SysResult<pid_t> waitpid(pid_t pid, int* status, int options)
+{
+    return result_of<pid_t>(retry_eintr([&] { return ::waitpid(pid, status, options); }));
+}
+
+} // namespace sys
+
+} // namespace kolm::platform
