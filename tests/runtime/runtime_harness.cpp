@@ -7,6 +7,7 @@
 #include "data.h"
 #include "datawin.h"
 #include "iface32.h"
+#include "iface32_queue.h"
 #include "kolmmsg.h"
 #include "inotice.h"
 #include "kolm32.h"
