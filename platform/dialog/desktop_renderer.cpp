@@ -3,6 +3,7 @@
 #include "dialog/controls.h"
 #include "dialog/desktop_wire.h"
 #include "dialog/listbox.h"
+#include "kernel/process_exit.h"
 #include "user/message_pump.h"
 #include "user/window_geometry.h"
 #include "user/window_input.h"
@@ -135,7 +136,7 @@ bool DesktopRenderer::start_link()
     }
     m_io = std::thread([this] { io_loop(); });
     static DesktopRenderer* self = this;
-    std::atexit([] { self->shut_down(); });
+    at_process_exit([] { self->shut_down(); });
     return true;
 }
 

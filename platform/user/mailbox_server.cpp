@@ -1,6 +1,7 @@
 #include "user/mailbox.h"
 
 #include "internal/machine_root.h"
+#include "kernel/process_exit.h"
 #include "user/mailbox_path.h"
 #include "user/marshal.h"
 #include "user/message_queue.h"
@@ -511,7 +512,7 @@ bool ensure_mailbox()
     st.server.store(server.release());
     if (!st.exit_hook) {
         st.exit_hook = true;
-        std::atexit(at_exit);
+        at_process_exit(at_exit);
     }
     return true;
 }
