@@ -1,7 +1,19 @@
 #include "data.h"
 
+#include <atomic>
+#include <cstring>
+
 port_mapping ports[MAX_PORTS];
 char portName[PORT_NAME_LEN];
+
+void clear_port_record(port_mapping* p)
+{
+    std::atomic_ref<signed char>(p->state).store(0);
+    std::atomic_ref<signed char>(p->curServ).store(0);
+    std::atomic_ref<DWORD>(p->socket).store(0);
+    p->redirect = 0;
+    memset(p->serv, 0, sizeof p->serv);
+}
 
 namespace {
 

@@ -32,9 +32,10 @@ typedef struct service_desc {
 } service_desc;
 
 typedef struct port_mapping {
-    // NOTE: state and socket are shared between the command paths and the
-    // pump threads; they are touched through std::atomic_ref where threads
-    // meet, so the record itself stays a plain, clearable struct.
+    // NOTE: state, curServ and socket are shared between the runtime's
+    // command path and its pump threads; they are touched as single atomic
+    // steps (std::atomic_ref) where threads meet, cleared included
+    // (clear_port_record), so the record itself stays a plain struct.
     signed char state;              // PORT_*
     signed char curServ;            // index of the service that accepted
     DWORD socket;                   // the connected socket while state is 1
@@ -44,6 +45,10 @@ typedef struct port_mapping {
 
 extern port_mapping ports[MAX_PORTS];
 extern char portName[PORT_NAME_LEN];
+
+// Zeroes a record; the fields other threads read are stored as single
+// atomic steps.
+void clear_port_record(port_mapping* p);
 
 // Stored form (one registry value per slot): "IP:name", "IPX:" + the 27
 // character address text + name, or "" for an empty slot or an unknown

@@ -93,7 +93,8 @@ int load_data_win(char portNumber)
 {
     (void)portNumber; // this version has one redirected port
     readPortName();
-    memset(ports, 0, sizeof ports);
+    for (port_mapping& p : ports)
+        clear_port_record(&p);
     HKEY key;
     const LONG err = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key);
     if (err != ERROR_SUCCESS)

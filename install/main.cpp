@@ -1,5 +1,5 @@
 // The Linux process entry of install: the program's resources, then
-// WinMain.
+// WinMain; the program ends as WinMain's return ends it on Windows.
 #include "win32/winmain.h"
 
 #include "install.h"
@@ -24,5 +24,5 @@ int main(int argc, char** argv)
     if (const auto answered = kolm::linux_entry_options(argc, argv, install_help, names_a_file))
         return *answered;
     RegisterInstallResources();
-    return kolm_run_winmain(argc, argv, WinMain);
+    ExitProcess(static_cast<UINT>(kolm_run_winmain(argc, argv, WinMain)));
 }

@@ -2,37 +2,18 @@
 // the synchronous device calls.
 #include "iface32.h"
 
-#include <atomic>
-
 #include "data.h"
 #include "datawin.h"
+#include "iface32_cmd.h"
 #include "inotice.h"
 #include "mydebug.h"
 #include "netstuff.h"
-
-HANDLE hDevice = 0;
-HWND myhWnd = nullptr;
-HANDLE CmdEventR3, AppToVxDR3, VxDToNetEventR3, NetToVxDEventR3;
-DWORD CmdEventR0, AppToVxDR0, VxDToNetEventR0, NetToVxDEventR0;
-OPENVXDHANDLE pOpenVxDHandle = nullptr;
 
 const char* const vfunc[8] = {
     "Read", "Prep", "Conn", "Disc", "Write", "FlushToNet", "FlushFromNet", "DTRLow",
 };
 
 namespace {
-
-// hDevice is set on whichever thread opens the driver and read by every
-// other; single atomic steps keep those reads clean.
-HANDLE device()
-{
-    return std::atomic_ref<HANDLE>(hDevice).load();
-}
-
-void set_device(HANDLE h)
-{
-    std::atomic_ref<HANDLE>(hDevice).store(h);
-}
 
 // One synchronous device call; the output is always one 4-byte word.
 BOOL device_call(DWORD code, void* in, DWORD inLen, DWORD* outWord, DWORD* returned)
@@ -196,7 +177,7 @@ void VxDClose(signed char portNumber, signed char reason)
 {
     // NOTE: both pump threads may get here at once; the exchange makes the
     // test and the set one step, so the close is reported exactly once.
-    if (std::atomic_ref<signed char>(ports[0].state).exchange(PORT_NET_CLOSED) == PORT_NET_CLOSED)
+    if (!close_port_state())
         return;
     if (portNumber >= 0) {
         dprintf("kolm32: telling VxD we're closed\n");
@@ -214,7 +195,7 @@ LONG getStatus()
     const HANDLE h = device();
     if (h == 0 || h == INVALID_HANDLE_VALUE)
         return STATUS_NO_DRIVER;
-    if (std::atomic_ref<signed char>(sockState).load() != 2)
+    if (sock_state() != 2)
         return STATUS_IDLE;
-    return ports[0].curServ * 256 + STATUS_CONNECTED;
+    return cur_serv() * 256 + STATUS_CONNECTED;
 }

@@ -1,27 +1,17 @@
 // The driver command service: the event path (ServiceThread) and the window
 // path (doVxDCmd), leading to the same connect, disconnect, DTR and flush
 // steps.
-#include <atomic>
+#include "iface32_cmd.h"
 
 #include "data.h"
 #include "iface32.h"
+#include "iface32_queue.h"
 #include "mydebug.h"
 #include "netstuff.h"
 #include "pump_link.h"
-
-signed char sockState = 0;
+#include "shared.h"
 
 namespace {
-
-signed char load_sock_state()
-{
-    return std::atomic_ref<signed char>(sockState).load();
-}
-
-void store_sock_state(signed char v)
-{
-    std::atomic_ref<signed char>(sockState).store(v);
-}
 
 // Opens and registers with the driver; shows why when that fails.
 // Returns 0 on success, else InitVxD's result.
@@ -47,15 +37,15 @@ int connect_sequence(signed char port)
     // Windows Sockets stays started from the first initialisation
     // (InitWsock does nothing then), so every WSAStartup is still balanced
     // by the WSACleanup of the next disconnect.
-    if (load_sock_state() <= 1) {
+    if (sock_state() <= 1) {
         result = inicom_95(port);
         if (result == 0)
-            store_sock_state(1);
+            set_sock_state(1);
     }
-    if (load_sock_state() == 1) {
+    if (sock_state() == 1) {
         result = conn_95(port);
         if (result == 0) {
-            store_sock_state(2);
+            set_sock_state(2);
             if (AppToVxDR3) {
                 dprintf("kolm32: setting event %x\n", HandleToDword(AppToVxDR3));
                 SetEvent(AppToVxDR3);
@@ -73,8 +63,8 @@ int connect_sequence(signed char port)
 int disconnect_sequence(signed char port)
 {
     int result = -1;
-    if (load_sock_state() == 2) {
-        store_sock_state(0);
+    if (sock_state() == 2) {
+        set_sock_state(0);
         result = disconn_95(port);
     }
     initQueues();
@@ -83,9 +73,9 @@ int disconnect_sequence(signed char port)
 
 int dtr_sequence(signed char port)
 {
-    if (load_sock_state() != 2)
+    if (sock_state() != 2)
         return -1;
-    store_sock_state(0);
+    set_sock_state(0);
     const int result = disconn_95(port);
     VxDClose(0, 0);
     return result;
@@ -99,7 +89,7 @@ DWORD WINAPI ServiceThread(LPVOID CmdEvent)
     for (;;) {
         dprintf("kolm32: ServiceThread going to wait\n");
         WaitForSingleObject(cmdEvent, INFINITE);
-        if (std::atomic_ref<HANDLE>(hDevice).load() == 0 && open_driver() != 0)
+        if (device() == 0 && open_driver() != 0)
             return 0;
         const DWORD bits = VxDSubf(0, SUBF_GET_COMMANDS);
         dprintf("kolm32: thread got signalled for cmd %x\n", bits);
@@ -129,7 +119,7 @@ int doVxDCmd(LONG func)
     dprintf("kolm32: doVxDCmd %s on port %d\n", code < 8 ? vfunc[code] : "?", port);
     switch (code) {
     case CMD_PREP:
-        if (std::atomic_ref<HANDLE>(hDevice).load() == 0 && open_driver() != 0)
+        if (device() == 0 && open_driver() != 0)
             return 0;
         return connect_sequence(port);
     case CMD_DISC:

@@ -1,10 +1,14 @@
 // The two pump threads of a connection: application output from the driver
 // to the network, and network input to the driver.
+#include "iface32_pump.h"
+
 #include "data.h"
 #include "iface32.h"
+#include "iface32_queue.h"
 #include "mydebug.h"
 #include "netstuff.h"
 #include "pump_link.h"
+#include "shared.h"
 
 namespace {
 

@@ -1,13 +1,7 @@
 // The two byte rings shared with the driver.
-#include "iface32.h"
+#include "iface32_queue.h"
 
-char toNetBuffer[QUEUE_SIZE];
-char fromNetBuffer[QUEUE_SIZE];
-char* toNetBf = toNetBuffer;
-char* fromNetBf = fromNetBuffer;
-AppyQ toNetQ;
-AppyQ fromNetQ;
-const AppyQ initQ = {QUEUE_SIZE, 0, 0, 0, 0};
+#include "shared.h"
 
 namespace {
 

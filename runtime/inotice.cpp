@@ -2,18 +2,10 @@
 // only through SendNotice, which the main window procedure serialises.
 #include "inotice.h"
 
-#include <atomic>
 #include <mutex>
 
 #include "mydebug.h"
-#include "netstuff.h"
-
-HWND hNoticeBox = nullptr;
-HWND hActiveBefore = nullptr;
-char oldnotice[NOTICE_TEXT_LEN];
-DWORD oldnoticetime = 0;
-int last_counter = 0;
-unsigned char Notice_send_counter = 0;
+#include "shared.h"
 
 namespace {
 
@@ -135,9 +127,9 @@ INT_PTR CALLBACK NoticeProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lPara
 
 void SendNotice(UINT msg, int hold, const char* text)
 {
-    HWND target = std::atomic_ref<HWND>(hWndTimerApp).load();
+    HWND target = timer_app_window();
     const auto send = [&] {
-        const unsigned char seq = std::atomic_ref<unsigned char>(Notice_send_counter).fetch_add(1) + 1;
+        const unsigned char seq = next_notice_number();
         SendMessageA(target, msg, static_cast<WPARAM>((hold << 8) | seq), reinterpret_cast<LPARAM>(text));
     };
     // NOTE: the box's sequence check drops a notice that arrives after a

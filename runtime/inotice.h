@@ -4,12 +4,12 @@
 
 #include "win32.h"
 #include "kolmmsg.h"
+#include "shared.h"
 
 // The box's own messages.
 #define WM_NOTICE_MESS (WM_USER + 100)      // 0x464
 #define WM_KILL_NOTICE_MESS (WM_USER + 101) // 0x465
 
-#define NOTICE_TEXT_LEN 120     // a notice text, with the NUL
 #define NOTICE_COMPOSED_LEN 240 // the box's composed text, with the NUL
 #define NOTICE_PAIR_MS 700      // notices closer than this are shown together
 #define NOTICE_PAIR_MAX 90      // pairs shorter than this get a blank first line
@@ -19,13 +19,6 @@
 #define IDC_NOTICE_TEXT -1
 #define IDC_NOTICE_OK 101
 #define NOTICE_TIMER 1
-
-extern HWND hNoticeBox;
-extern HWND hActiveBefore;
-extern char oldnotice[NOTICE_TEXT_LEN];
-extern DWORD oldnoticetime;
-extern int last_counter;
-extern unsigned char Notice_send_counter;
 
 void iNotice_mess(WORD wParam, LPARAM lParam, char type);
 void iKill_Notice_mess(WORD wParam);

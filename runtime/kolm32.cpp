@@ -3,6 +3,7 @@
 #include "kolm32.h"
 
 #include "iface32.h"
+#include "iface32_cmd.h"
 #include "inotice.h"
 #include "kolmmsg.h"
 #include "mydebug.h"

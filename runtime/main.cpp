@@ -1,6 +1,7 @@
 // The Linux process entry of kolm32: what Windows did before WinMain ran
 // (the program's resources, the port driver loaded for the redirected
-// port), then WinMain itself.
+// port), then WinMain itself, and the end of the process as WinMain's
+// return ends it on Windows.
 #include "win32/winmain.h"
 
 #include <cstdio>
@@ -30,9 +31,15 @@ int main(int argc, char** argv)
         return 3;
     }
     RegisterKolm32Resources();
-    // Held until WinMain returns: the port stays published while the
-    // runtime runs and its links go with it.
-    RegisterRedirectedPort(&redirectedPort);
-    const auto port_drivers = kolm::platform::PortDrivers::load();
-    return kolm_run_winmain(argc, argv, WinMain);
+    int code;
+    {
+        // Held until WinMain returns: the port stays published while the
+        // runtime runs and its links go with it.
+        RegisterRedirectedPort(&redirectedPort);
+        const auto port_drivers = kolm::platform::PortDrivers::load();
+        code = kolm_run_winmain(argc, argv, WinMain);
+    }
+    // NOTE: the service thread, and the pumps of a connection still up,
+    // run on; ExitProcess ends them where they stand (docs/threads.md).
+    ExitProcess(static_cast<UINT>(code));
 }

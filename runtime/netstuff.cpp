@@ -3,20 +3,14 @@
 // again with a hard reset.
 #include "netstuff.h"
 
-#include <atomic>
-
 #include "data.h"
 #include "datawin.h"
+#include "iface32.h"
 #include "inotice.h"
 #include "mydebug.h"
 #include "nwservi.h"
 #include "pump_link.h"
-
-HWND hWndTimerApp = nullptr;
-HINSTANCE hTimerApp = nullptr;
-int redir_online = 0;
-char wsockInitted = 0;
-int lasterror = 0;
+#include "shared.h"
 
 namespace {
 
@@ -137,51 +131,21 @@ int await_connect(SOCKET s)
 
 } // namespace
 
-bool connection_is(unsigned id)
-{
-    return online() && current_connection() == id;
-}
-
-int online()
-{
-    return std::atomic_ref<int>(redir_online).load();
-}
-
-void set_online(int v)
-{
-    std::atomic_ref<int>(redir_online).store(v);
-}
-
-signed char port_state()
-{
-    return std::atomic_ref<signed char>(ports[0].state).load();
-}
-
-void set_port_state(signed char v)
-{
-    std::atomic_ref<signed char>(ports[0].state).store(v);
-}
-
-unsigned port_socket()
-{
-    return std::atomic_ref<DWORD>(ports[0].socket).load();
-}
-
 void InitDLLTimer(HWND hwnd, HINSTANCE hinst)
 {
-    std::atomic_ref<HWND>(hWndTimerApp).store(hwnd);
+    set_timer_app_window(hwnd);
     hTimerApp = hinst;
 }
 
 char* getCurServi()
 {
-    const int cur = ports[0].curServ;
+    const int cur = cur_serv();
     return ports[0].serv[(cur >= 0 && cur < MAX_SERVICES) ? cur : 0].name;
 }
 
 void InitPort(signed char portNumber)
 {
-    memset(&ports[0], 0, sizeof ports[0]);
+    reset_port();
     set_port_state(PORT_IDLE);
     if (load_data_win(static_cast<char>(portNumber)) != 0)
         SendNotice(WM_NOTICE_ALERT, HOLD_PROGRESS, "Can't read service names from registry");
@@ -303,8 +267,8 @@ int Make_Connection(signed char portNumber, signed char serviceNumber)
             return 1;
         }
     }
-    std::atomic_ref<DWORD>(ports[0].socket).store(static_cast<DWORD>(sock));
-    ports[0].curServ = serviceNumber;
+    set_port_socket(static_cast<unsigned>(sock));
+    set_cur_serv(serviceNumber);
     set_port_state(PORT_CONNECTED);
     mode = 0;
     ioctlsocket(sock, FIONBIO, &mode);
@@ -350,7 +314,7 @@ int Kill_Connection(unsigned socket)
 
 int asyncSelect(unsigned socket, long bitmask)
 {
-    const int rc = WSAAsyncSelect(socket, std::atomic_ref<HWND>(hWndTimerApp).load(), WM_SOCKET_NOTIFY, bitmask);
+    const int rc = WSAAsyncSelect(socket, timer_app_window(), WM_SOCKET_NOTIFY, bitmask);
     if (rc == SOCKET_ERROR)
         Check_Error();
     return rc;
@@ -376,7 +340,7 @@ void AtoH(char* src, char* dest, int destlen)
 int Check_Error()
 {
     const int err = WSAGetLastError();
-    if (err != std::atomic_ref<int>(lasterror).exchange(err) && err != 0) {
+    if (err != swap_last_error(err) && err != 0) {
         OutputDBString_word("WS error: %d\n", static_cast<unsigned short>(err));
         Clear_Error();
     }

@@ -2,17 +2,7 @@
 #pragma once
 
 #include "win32.h"
-#include "iface32.h"
-
-// The runtime window every notice goes to, and its instance; null after
-// teardown, so later notices have no target.
-extern HWND hWndTimerApp;
-extern HINSTANCE hTimerApp;
-
-// 1 while a connection is up: the pump threads keep running only then.
-extern int redir_online;
-extern char wsockInitted;
-extern int lasterror;
+#include "kolmvx.h"
 
 #define TCP_PORT_BASE 10000
 #define TCP_DEFAULT_NUMBER 2001
@@ -55,24 +45,3 @@ int writeCommString_95(unsigned socket, char* buf, int size, int* status);
 int readcommstring_proc(unsigned socket, char* buf, int size, int* status);
 int can_i_tx(unsigned socket);
 void heinous_pause(int howlong);
-
-struct PumpLink;
-
-// Pump threads and one pump pass on the socket of the pump's connection.
-void VxDToNet(signed char portNumber, const PumpLink& link, int* status);
-DWORD WINAPI VxDToNetThread(LPVOID dummy);
-DWORD WINAPI NetToVxDThread(LPVOID dummy);
-
-// Shared flags, read and written as single atomic steps so the pump threads
-// and the command paths see each other's writes in order.
-int online();
-void set_online(int v);
-signed char port_state();
-void set_port_state(signed char v);
-unsigned port_socket();
-
-// Each connection's pump threads carry its number. A pump of an earlier
-// connection that runs late (its socket was closed and a new connection is
-// already up) must neither work on nor report for the new one.
-unsigned current_connection();
-bool connection_is(unsigned id); // still online, and still this connection

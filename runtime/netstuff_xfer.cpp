@@ -1,7 +1,9 @@
 // Moving bytes between the connected socket and a byte ring, in up to two
 // contiguous pieces per call, straight from and into the ring storage.
-#include "mydebug.h"
 #include "netstuff.h"
+
+#include "iface32_queue.h"
+#include "mydebug.h"
 
 int can_i_tx(unsigned socket)
 {

@@ -2,7 +2,8 @@
 
 #include <mutex>
 
-#include "netstuff.h"
+#include "iface32_pump.h"
+#include "shared.h"
 
 namespace {
 
@@ -94,4 +95,9 @@ std::shared_ptr<PumpLink> take_link(LPVOID param)
 unsigned current_connection()
 {
     return g_connection.load();
+}
+
+bool connection_is(unsigned id)
+{
+    return online() && current_connection() == id;
 }

@@ -56,3 +56,9 @@ bool start_pumps(SOCKET sock);
 std::shared_ptr<PumpLink> current_link();
 // A pump thread's link, from the parameter it was started with (once).
 std::shared_ptr<PumpLink> take_link(LPVOID param);
+
+// Each connection's pump threads carry its number. A pump of an earlier
+// connection that runs late (its socket was closed and a new connection is
+// already up) must neither work on nor report for the new one.
+unsigned current_connection();
+bool connection_is(unsigned id); // still online, and still this connection

@@ -1,5 +1,5 @@
 // The Linux process entry of kolmset32: the program's resources, then
-// WinMain.
+// WinMain; the program ends as WinMain's return ends it on Windows.
 #include "win32/winmain.h"
 
 #include "kolm/program_help.h"
@@ -12,5 +12,5 @@ int main(int argc, char** argv)
     if (const auto answered = kolm::linux_entry_options(argc, argv, kolmset32_help))
         return *answered;
     RegisterKmSetupResources();
-    return kolm_run_winmain(argc, argv, WinMain);
+    ExitProcess(static_cast<UINT>(kolm_run_winmain(argc, argv, WinMain)));
 }

@@ -5,6 +5,7 @@
 #include "dialog/controls.h"
 #include "kolm/desktop_wire.h"
 #include "dialog/listbox.h"
+#include "kernel/process_exit.h"
 #include "user/message_pump.h"
 #include "user/window_geometry.h"
 #include "user/window_input.h"
@@ -134,7 +135,7 @@ bool DesktopRenderer::start_link()
     }
     m_io = std::thread([this] { io_loop(); });
     static DesktopRenderer* self = this;
-    std::atexit([] { self->shut_down(); });
+    at_process_exit([] { self->shut_down(); });
     return true;
 }
 

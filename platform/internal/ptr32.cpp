@@ -3,12 +3,12 @@
 #include <mutex>
 #include <vector>
 
+#include "internal/process_lifetime.h"
+
 namespace {
 
 // Few distinct addresses are ever registered (the ring storage and the
 // queue descriptors), so a linear table is the simplest thing that works.
-// NOTE: never destroyed: threads that outlive main (a pump thread still in
-// a driver call while the process exits) may still use it.
 struct Table {
     std::mutex lock;
     std::vector<void*> entries;
@@ -16,8 +16,7 @@ struct Table {
 
 Table& table()
 {
-    static Table* t = new Table;
-    return *t;
+    return kolm::platform::process_lifetime<Table>();
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "internal/process_lifetime.h"
+
 namespace kolm::platform {
 
 namespace {
@@ -18,12 +20,9 @@ struct HandleTable {
     DWORD next = kFirst;
 };
 
-// NOTE: never destroyed: detached threads may still close handles while
-// the process runs its exit handlers.
 HandleTable& table()
 {
-    static HandleTable* t = new HandleTable;
-    return *t;
+    return process_lifetime<HandleTable>();
 }
 
 DWORD handle_value(HANDLE h)

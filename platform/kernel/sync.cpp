@@ -4,16 +4,19 @@
 #include <chrono>
 #include <condition_variable>
 
+#include "internal/process_lifetime.h"
+
 namespace kolm::platform {
 
 namespace {
 
+struct SyncMutex {
+    std::mutex mutex;
+};
+
 std::mutex& sync_mutex()
 {
-    // NOTE: never destroyed; detached threads may still signal objects
-    // while the process runs its exit handlers.
-    static std::mutex* m = new std::mutex;
-    return *m;
+    return process_lifetime<SyncMutex>().mutex;
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <grp.h>
 #include <unistd.h>
 
+#include "kernel/process_exit.h"
 #include "portdrv/port_driver.h"
 #include "portdrv/port_identity.h"
 #include "portdrv/pty_links.h"
@@ -132,7 +133,7 @@ void exit_signal_thread()
 void install_exit_handling(bool signals)
 {
     std::call_once(g_exit_once, [signals] {
-        std::atexit(withdraw_loaded_links);
+        at_process_exit(withdraw_loaded_links);
         if (!signals || ::pipe2(g_signal_pipe, O_CLOEXEC) != 0)
             return;
         struct sigaction sa {};

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "internal/machine_root.h"
+#include "internal/process_lifetime.h"
 #include "win32/registry.h"
 
 namespace kolm::platform {
@@ -30,18 +31,14 @@ struct HandleTable {
     DWORD next = k_first_handle;
 };
 
-// NOTE: both are leaked on purpose: threads may still close keys while the
-// process runs its static destructors.
 StoreCache& store_cache()
 {
-    static auto* cache = new StoreCache;
-    return *cache;
+    return process_lifetime<StoreCache>();
 }
 
 HandleTable& handle_table()
 {
-    static auto* table = new HandleTable;
-    return *table;
+    return process_lifetime<HandleTable>();
 }
 
 RegResult<std::shared_ptr<RegistryStore>> store_for_path(const std::filesystem::path& db_path)

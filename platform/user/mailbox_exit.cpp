@@ -1,5 +1,6 @@
 #include "user/mailbox_exit.h"
 
+#include "kernel/process_exit.h"
 #include "user/mailbox_listener.h"
 #include "user/message_queue.h"
 #include "user/waker.h"
@@ -108,7 +109,7 @@ void set_listener_for_exit(const MailboxListener* listener)
 {
     g_exit_listener.store(listener);
     if (listener && !g_exit_hook.exchange(true))
-        std::atexit(at_exit);
+        at_process_exit(at_exit);
 }
 
 } // namespace kolm::platform

@@ -1,5 +1,6 @@
 #include "socket_table.h"
 
+#include "internal/process_lifetime.h"
 #include "win32/wsaerror.h"
 
 namespace kolm::platform::winsock {
@@ -13,12 +14,8 @@ constexpr uint32_t kLastValue = 0xFFFFFFF0u;
 
 SocketTable& SocketTable::instance()
 {
-    // NOTE: never destroyed: threads of the program (a runtime's service
-    // thread, say) may still use it while the program exits, and a table
-    // torn down under them would be freed memory. WSACleanup closes what it
-    // holds; the process's end closes the rest.
-    static auto* table = new SocketTable;
-    return *table;
+    // WSACleanup closes what it holds; the end of the process the rest.
+    return process_lifetime<SocketTable>();
 }
 
 net::Result<uint32_t> SocketTable::add(std::shared_ptr<net::Socket> sock)

@@ -71,6 +71,10 @@ TEST_F(Config, LoadsTheServiceValues)
     EXPECT_STREQ(portName, "COM5");
     EXPECT_EQ(ports[0].redirect, 1);
     EXPECT_EQ(ports[0].state, 0);
+    EXPECT_EQ(ports[0].curServ, 0);
+    EXPECT_EQ(ports[0].socket, 0u);
+    EXPECT_EQ(ports[1].state, 0) << "every record is cleared";
+    EXPECT_EQ(ports[1].serv[0].name[0], '\0') << "every record is cleared";
     EXPECT_EQ(ports[0].serv[0].protocol, PROTO_IP);
     EXPECT_STREQ(ports[0].serv[0].name, "server7:3");
     EXPECT_EQ(ports[0].serv[1].name[0], '\0');

@@ -134,7 +134,7 @@ TEST(DataPath, NoServiceAnswers)
     ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_CONNECT_FAILED, 1, std::chrono::seconds(40)));
     EXPECT_TRUE(rt.wait_screen("Failed to connect to any service."));
     sync_service_thread(rt);
-    EXPECT_EQ(sockState, 1);
+    EXPECT_EQ(sock_state(), 1);
     EXPECT_EQ(status_of(rt), STATUS_IDLE);
 
 }
@@ -209,7 +209,7 @@ TEST(DataPath, PeerClosesInTheMiddle)
     ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_NET_CLOSED));
     const std::string name = server.service().substr(3);
     EXPECT_TRUE(rt.wait_screen(name + " closed the connection on COM3"));
-    EXPECT_EQ(std::atomic_ref<signed char>(ports[0].state).load(), PORT_NET_CLOSED);
+    EXPECT_EQ(port_state(), PORT_NET_CLOSED);
     // The driver's Disc still closes the socket; the close is not told twice.
     rt.port().raise(CMD_DISC);
     ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_DISC_DONE));
@@ -276,7 +276,7 @@ TEST(DataPath, DtrDropClosesAndTellsTheDriver)
     rt.port().raise(CMD_DTR_LOW);
     ASSERT_TRUE(rt.port().wait_for_subfunction(SUBF_NET_CLOSED));
     sync_service_thread(rt);
-    EXPECT_EQ(sockState, 0);
+    EXPECT_EQ(sock_state(), 0);
     EXPECT_TRUE(rt.wait_screen("closed the connection on COM3"));
     EXPECT_EQ(status_of(rt), STATUS_IDLE);
 }

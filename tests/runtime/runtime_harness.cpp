@@ -1,16 +1,15 @@
 #include "runtime_harness.h"
 
 #include <atomic>
-#include <cstring>
 #include <fstream>
+#include <mutex>
 
 #include "data.h"
 #include "datawin.h"
-#include "iface32.h"
-#include "kolmmsg.h"
-#include "inotice.h"
 #include "kolm32.h"
-#include "netstuff.h"
+#include "kolmmsg.h"
+#include "kolmvx.h"
+#include "shared.h"
 #include "user/window.h"
 #include "win32/winmain.h"
 
@@ -48,35 +47,10 @@ void write_machine(const RuntimeSetup& s)
 
 } // namespace
 
-void reset_runtime_globals()
-{
-    hDevice = 0;
-    myhWnd = nullptr;
-    CmdEventR3 = AppToVxDR3 = VxDToNetEventR3 = NetToVxDEventR3 = nullptr;
-    CmdEventR0 = AppToVxDR0 = VxDToNetEventR0 = NetToVxDEventR0 = 0;
-    pOpenVxDHandle = nullptr;
-    sockState = 0;
-    std::memset(ports, 0, sizeof ports);
-    portName[0] = '\0';
-    hNoticeBox = nullptr;
-    hActiveBefore = nullptr;
-    oldnotice[0] = '\0';
-    oldnoticetime = 0;
-    last_counter = 0;
-    Notice_send_counter = 0;
-    hWndTimerApp = nullptr;
-    hTimerApp = nullptr;
-    redir_online = 0;
-    wsockInitted = 0;
-    lasterror = 0;
-    initQueues();
-}
-
 RuntimeHarness::RuntimeHarness(RuntimeSetup setup) : m_setup(std::move(setup))
 {
     static std::once_flag resources;
     std::call_once(resources, [] { RegisterKolm32Resources(); });
-    reset_runtime_globals();
     write_machine(m_setup);
     if (m_setup.driver)
         m_driver = std::make_unique<platform::portdrv::ScriptedDriver>(m_setup.driver_options);
@@ -88,16 +62,15 @@ RuntimeHarness::~RuntimeHarness()
         stop();
     else if (m_thread.joinable())
         m_thread.join();
-    // A runtime that ends while Windows Sockets is started leaves it to the
-    // end of its process; the next runtime in this one starts afresh.
-    if (wsockInitted) {
-        WSACleanup();
-        wsockInitted = 0;
-    }
 }
 
 bool RuntimeHarness::start(bool expect_exit)
 {
+    static std::atomic<bool> ran{false};
+    if (ran.exchange(true)) {
+        ADD_FAILURE() << "a runtime has already run in this process; run each test in a process of its own";
+        return false;
+    }
     m_thread = std::thread([this] {
         m_exit = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
         // The runtime leaves its window for the system to clean up; a test

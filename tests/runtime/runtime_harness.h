@@ -1,6 +1,9 @@
 // Runs the runtime in-process against a scripted port driver: WinMain on a
 // thread of its own (the runtime's main thread), in a fresh machine root
-// with the configuration key and one redirected port.
+// with the configuration key and one redirected port. One runtime runs per
+// process, as the program does: its service thread and its globals last
+// until the process ends, so runtime_main.cpp gives each test a process of
+// its own.
 #pragma once
 
 #include <memory>
@@ -28,7 +31,8 @@ public:
     ~RuntimeHarness();
 
     // Starts WinMain; true once the runtime has published its window (or,
-    // when `expect_exit`, once WinMain has returned).
+    // when `expect_exit`, once WinMain has returned). Fails when a runtime
+    // has already run in this process.
     bool start(bool expect_exit = false);
     // Posts WM_DESTROY and waits for WinMain to return; its exit code.
     int stop();
@@ -69,9 +73,5 @@ std::vector<int> positions(const std::vector<std::string>& lines, const std::vec
 unsigned char counter_now();
 // Makes sure the service thread has handled every command raised so far.
 void sync_service_thread(RuntimeHarness& rt);
-
-// Puts every global of the runtime back to its start value, so several
-// runtimes can run one after another in one test process.
-void reset_runtime_globals();
 
 } // namespace kolm::test

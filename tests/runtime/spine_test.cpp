@@ -199,7 +199,7 @@ TEST(DriverLink, CloseIsReportedOnceFromTwoThreads)
     rt.port().raise(CMD_READ);
     ASSERT_TRUE(rt.port().wait_for([&] { return rt.driver().registered(); }));
     for (int round = 0; round < 20; ++round) {
-        ports[0].state = PORT_CONNECTED;
+        set_port_state(PORT_CONNECTED);
         std::atomic<bool> go{false};
         auto closer = [&] {
             while (!go.load()) {
@@ -211,7 +211,7 @@ TEST(DriverLink, CloseIsReportedOnceFromTwoThreads)
         a.join();
         b.join();
         EXPECT_EQ(count_subf(rt.driver().calls(), SUBF_NET_CLOSED), round + 1) << "round " << round;
-        EXPECT_EQ(ports[0].state, PORT_NET_CLOSED);
+        EXPECT_EQ(port_state(), PORT_NET_CLOSED);
     }
 }
 
@@ -229,11 +229,11 @@ TEST(DriverLink, StatusWord)
         LRESULT status;
     } rows[] = {{0, 0, 2}, {1, 3, 2}, {2, 0, 3}, {2, 2, 0x203}, {2, 3, 0x303}};
     for (const auto& r : rows) {
-        sockState = r.sock;
-        ports[0].curServ = r.cur;
+        set_sock_state(r.sock);
+        set_cur_serv(r.cur);
         EXPECT_EQ(SendMessageA(h, WM_GET_STATUS, 0, 0), r.status) << int(r.sock) << "/" << int(r.cur);
     }
-    sockState = 0;
+    set_sock_state(0);
 }
 
 } // namespace

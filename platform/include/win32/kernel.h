@@ -127,6 +127,12 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize
                     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
                     LPDWORD lpThreadId);
 [[noreturn]] void ExitThread(DWORD dwExitCode);
+// Ends the process with uExitCode (its low 8 bits reach the parent) while
+// other threads may still run: what must reach the outside is handed over
+// first (the process-end handlers, standard output and error), then the
+// process ends without running static destructors, so no thread finds an
+// object destroyed under it. A second caller waits for the first.
+[[noreturn]] void ExitProcess(UINT uExitCode);
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
