@@ -3,14 +3,16 @@
 // the configuration key.
 #include "datawin.h"
 
+#include "kolmids.h"
 #include "nwservi.h"
 
-const char keyPath[] = "SOFTWARE\\Tarvizone\\Redirector\\1.0";
+const char keyPath[] = KOLM_CONFIG_KEY;
 const char portPath[] = "Enum\\Root\\Ports";
+const RedirectedPortInfo redirectedPort = {keyPath, KOLM_MAKER, findRedirectedPort};
 
 namespace {
 
-const char kMfg[] = "Tarvizone";
+const char kMfg[] = KOLM_MAKER;
 
 // Reads a string value into `buf` of `size` bytes; 1 when a value of at
 // least one byte was read. The buffer is always terminated.
@@ -31,42 +33,60 @@ int read_string(HKEY key, const char* name, char* buf, DWORD size)
 
 } // namespace
 
-void readPortName()
+LONG findRedirectedPort(char* subkey, DWORD size)
 {
-    portName[0] = '\0';
     HKEY ports_key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, portPath, 0, KEY_READ, &ports_key) != ERROR_SUCCESS)
-        return;
+        return ERROR_FILE_NOT_FOUND;
+    LONG result = ERROR_NO_MORE_ITEMS;
     char sub[8];
     for (DWORD i = 0;; ++i) {
         DWORD len = sizeof sub;
         if (RegEnumKeyExA(ports_key, i, sub, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        char path[64];
-        wsprintfA(path, "%s\\%s", portPath, sub);
         HKEY dev;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &dev) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(ports_key, sub, 0, KEY_READ, &dev) != ERROR_SUCCESS)
             continue;
         char mfg[16];
-        if (!read_string(dev, "Mfg", mfg, sizeof mfg) || strcmp(mfg, kMfg) != 0) {
-            RegCloseKey(dev);
-            continue;
-        }
-        // NOTE: a name that does not fit 7 characters leaves the port
-        // unnamed rather than cut to the name of another port.
-        char name[PORT_NAME_LEN + 1];
-        DWORD nlen = PORT_NAME_LEN;
-        DWORD type = 0;
-        if (RegQueryValueExA(dev, "PORTNAME", nullptr, &type, reinterpret_cast<BYTE*>(name), &nlen) == ERROR_SUCCESS
-            && nlen <= PORT_NAME_LEN) {
-            name[nlen] = '\0';
-            if (strlen(name) < PORT_NAME_LEN)
-                strcpy(portName, name);
-        }
+        const int marked = read_string(dev, "Mfg", mfg, sizeof mfg) && strcmp(mfg, kMfg) == 0;
         RegCloseKey(dev);
+        if (!marked)
+            continue;
+        if (strlen(sub) < size) {
+            strcpy(subkey, sub);
+            result = ERROR_SUCCESS;
+        } else {
+            result = ERROR_MORE_DATA;
+        }
         break;
     }
     RegCloseKey(ports_key);
+    return result;
+}
+
+void readPortName()
+{
+    portName[0] = '\0';
+    char sub[8];
+    if (findRedirectedPort(sub, sizeof sub) != ERROR_SUCCESS)
+        return;
+    char path[64];
+    wsprintfA(path, "%s\\%s", portPath, sub);
+    HKEY dev;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &dev) != ERROR_SUCCESS)
+        return;
+    // NOTE: a name that does not fit 7 characters leaves the port unnamed
+    // rather than cut to the name of another port.
+    char name[PORT_NAME_LEN + 1];
+    DWORD nlen = PORT_NAME_LEN;
+    DWORD type = 0;
+    if (RegQueryValueExA(dev, "PORTNAME", nullptr, &type, reinterpret_cast<BYTE*>(name), &nlen) == ERROR_SUCCESS
+        && nlen <= PORT_NAME_LEN) {
+        name[nlen] = '\0';
+        if (strlen(name) < PORT_NAME_LEN)
+            strcpy(portName, name);
+    }
+    RegCloseKey(dev);
 }
 
 int load_data_win(char portNumber)

@@ -1,6 +1,7 @@
 // The installer's --help page (the manual page kolminstall(1) says the
 // same at length).
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
+#include "kolmids.h"
 
 extern const kolm::ProgramHelp install_help = {
     "install",
@@ -40,4 +41,5 @@ extern const kolm::ProgramHelp install_help = {
     "Exit status: 0 when the setup program was started, 1 after an error box,\n"
     "2 when the update was declined or for an unknown option, 3 when the\n"
     "script could not be read.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };

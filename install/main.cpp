@@ -3,7 +3,7 @@
 #include "win32/winmain.h"
 
 #include "install.h"
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 
 #include <sys/stat.h>
 

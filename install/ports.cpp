@@ -2,6 +2,7 @@
 // the configuration manager knows, the choice of a free COM name and I/O
 // base, the port driver's class entry and the new port's device entry.
 #include "install.h"
+#include "kolmids.h"
 
 portInfo Ports[maxPorts];
 int curPort;
@@ -79,7 +80,7 @@ int scanNode(HWND hWnd, const char* node)
     if (getString(hDevice, "PORTNAME", port.name, sizeof port.name) != ERROR_SUCCESS
         || std::strncmp(port.name, "COM", 3) != 0) {
         result = NODE_SKIPPED;
-    } else if (getString(hDevice, "Mfg", mfg, sizeof mfg) == ERROR_SUCCESS && std::strcmp(mfg, "Tarvizone") == 0) {
+    } else if (getString(hDevice, "Mfg", mfg, sizeof mfg) == ERROR_SUCCESS && std::strcmp(mfg, KOLM_MAKER) == 0) {
         result = NODE_INSTALLED;
     } else if ((st = getString(hDevice, "Driver", port.driver, sizeof port.driver)) != ERROR_SUCCESS) {
         ErrMsg(hWnd, "Couldn't read Driver for %s: %d", devicePath, static_cast<int>(st));
@@ -306,7 +307,7 @@ int doPort(HWND hWnd, const char* portSlot, const resInfo* res)
     const ValueRow rows[] = {
         {"Class", REG_SZ, "Ports", 0, "Can't set Class value"},
         {"HardwareID", REG_SZ, "Ports", 0, "Can't set HardwareID value"},
-        {"Mfg", REG_SZ, "Tarvizone", 0, "Can't set Mfg value"},
+        {"Mfg", REG_SZ, KOLM_MAKER, 0, "Can't set Mfg value"},
         {"Driver", REG_SZ, driver, 0, "Can't set Driver value"},
         {"DeviceDesc", REG_SZ, description, 0, "Can't set DeviceDesc value"},
         {"FRIENDLYNAME", REG_SZ, description, 0, "Can't set FRIENDLYNAME value"},

@@ -1,13 +1,14 @@
 // The installer's fixed values and tables: the response file template, the
 // candidate resources of a new port and its binary configurations.
 #include "install.h"
+#include "kolmids.h"
 
 const char gszAppName[] = "install";
 const char srFile[] = "kolmvx.iss";
 const char logFile[] = "kolmvx.log";
 const char setupCmd[] = "second.exe -S";
-const char uninstKeyName[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvizone Redirector";
-const char productName[] = "Tarvizone Redirector";
+const char uninstKeyName[] = KOLM_UNINSTALL_KEY;
+const char productName[] = KOLM_PRODUCT;
 const char uninstProgName[] = "remove.exe";
 const char helpFile[] = "kolmdoc.hlp";
 const char defaultAppPath[] = "C:\\Program Files\\Tarvizone\\Redirector\\";

@@ -1,5 +1,6 @@
 // kolm32's --help page (the manual page kolm32(1) says the same at length).
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
+#include "kolmids.h"
 
 extern const kolm::ProgramHelp kolm32_help = {
     "kolm32",
@@ -29,11 +30,12 @@ extern const kolm::ProgramHelp kolm32_help = {
     "\n"
     "Files:\n"
     "  $KOLM_ROOT/registry.db     the port (HKLM\\Enum\\Root\\Ports) and the service\n"
-    "                             list (HKLM\\SOFTWARE\\Tarvizone\\Redirector\\1.0)\n"
+    "                             list (HKLM\\" KOLM_CONFIG_KEY ")\n"
     "  $KOLM_ROOT/dev/COMn        the port: a link to its pseudo-terminal\n"
     "  $KOLM_ROOT/run/screen.log  its notices, one line each, also written to\n"
     "                             standard error\n"
     "\n"
     "Exit status: 0 when it was asked to end, 1 when it could not start, 2 for an\n"
     "unknown option.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };

@@ -5,10 +5,11 @@
 
 #include <cstdio>
 
-#include "internal/instance_lock.h"
-#include "internal/program_help.h"
+#include "datawin.h"
+#include "kolm/instance_lock.h"
+#include "kolm/port_drivers.h"
+#include "kolm/program_help.h"
 #include "kolm32.h"
-#include "portdrv/port_loader.h"
 
 extern const kolm::ProgramHelp kolm32_help;
 
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
     RegisterKolm32Resources();
     // Held until WinMain returns: the port stays published while the
     // runtime runs and its links go with it.
-    const auto port_drivers = kolm::platform::portdrv::load_port_drivers();
+    RegisterRedirectedPort(&redirectedPort);
+    const auto port_drivers = kolm::platform::PortDrivers::load();
     return kolm_run_winmain(argc, argv, WinMain);
 }

@@ -1,6 +1,7 @@
 // kolmset32's --help page (the manual page kolmset32(1) says the same at
 // length).
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
+#include "kolmids.h"
 
 extern const kolm::ProgramHelp kolmset32_help = {
     "kolmset32",
@@ -30,4 +31,5 @@ extern const kolm::ProgramHelp kolmset32_help = {
     "  $KOLM_ROOT/run/msgbox-answers   answers for message boxes, one a line\n"
     "\n"
     "Exit status: 0 when it was closed, 2 for an unknown option.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };

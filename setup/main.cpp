@@ -2,7 +2,7 @@
 // WinMain.
 #include "win32/winmain.h"
 
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 #include "kolmset32.h"
 
 extern const kolm::ProgramHelp kolmset32_help;

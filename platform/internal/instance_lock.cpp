@@ -1,4 +1,4 @@
-#include "internal/instance_lock.h"
+#include "kolm/instance_lock.h"
 
 #include <cerrno>
 #include <cstdlib>

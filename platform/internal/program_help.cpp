@@ -1,4 +1,4 @@
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 
 #include "kolm_version.h"
 
@@ -20,7 +20,7 @@ void print_usage(const ProgramHelp& program)
 
 void print_version(const ProgramHelp& program)
 {
-    std::fprintf(stdout, "%s (Tarvizone Redirector for Linux) %s\n", program.name, KOLM_VERSION);
+    std::fprintf(stdout, "%s (%s) %s\n", program.name, program.product, KOLM_VERSION);
     std::fflush(stdout);
 }
 

@@ -3,13 +3,12 @@
 #include <cstring>
 
 #include "kernel/sync.h"
+#include "portdrv/port_identity.h"
 #include "win32.h"
 
 namespace kolm::platform::portdrv {
 
 namespace {
-
-const char kConfigKey[] = "SOFTWARE\\Tarvizone\\Redirector\\1.0";
 
 // An open handle of the driver: every handle reaches the same driver.
 class DriverHandle final : public DeviceObject {
@@ -41,8 +40,9 @@ Ring ring_of(const vxdParam& p)
 
 DWORD read_published_value(const char* name)
 {
+    const RedirectedPortInfo* port = redirected_port_info();
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (!port || !port->configKey || RegOpenKeyExA(HKEY_LOCAL_MACHINE, port->configKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return 0;
     DWORD value = 0, size = sizeof value, type = 0;
     if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS

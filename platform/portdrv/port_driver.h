@@ -135,7 +135,8 @@ private:
     DeviceRegistration m_registration;
 };
 
-// Reads a REG_DWORD of the runtime's configuration key; 0 when absent.
+// Reads a REG_DWORD of the configuration key the program registered
+// (RegisterRedirectedPort); 0 when absent.
 DWORD read_published_value(const char* name);
 
 } // namespace kolm::platform::portdrv

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "portdrv/port_driver.h"
+#include "portdrv/port_identity.h"
 #include "portdrv/pty_links.h"
 #include "portdrv/pty_port.h"
 #include "win32.h"
@@ -188,49 +189,44 @@ std::optional<gid_t> port_group(const char* value, std::string* why)
 
 std::optional<RegisteredPort> find_redirected_port(std::string* why)
 {
-    HKEY ports;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortPath, 0, KEY_READ, &ports) != ERROR_SUCCESS) {
+    const RedirectedPortInfo* program = redirected_port_info();
+    if (!program || !program->findPort) {
+        if (why)
+            *why = "the program named no redirected port";
+        return std::nullopt;
+    }
+    // The runtime takes the first port with its mark, reading subkey names
+    // of up to 7 characters; the driver is loaded for that same port.
+    char sub[8] = "";
+    const LONG search = program->findPort(sub, sizeof sub);
+    if (search != ERROR_SUCCESS) {
+        if (why)
+            *why = search == ERROR_FILE_NOT_FOUND ? std::string("no port is registered")
+                                                  : std::string("no registered port is a ") + program->maker + " port";
+        return std::nullopt;
+    }
+    const std::string where = std::string(kPortPath) + "\\" + sub;
+    HKEY device;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, where.c_str(), 0, KEY_READ, &device) != ERROR_SUCCESS) {
         if (why)
             *why = "no port is registered";
         return std::nullopt;
     }
-    std::optional<RegisteredPort> found;
-    if (why)
-        *why = "no registered port is a Tarvizone port";
-    // The runtime reads subkey names of up to 7 characters and takes the
-    // first port with the mark; the driver is loaded for that same port.
-    for (DWORD index = 0;; ++index) {
-        char sub[8];
-        DWORD sub_len = sizeof sub;
-        if (RegEnumKeyExA(ports, index, sub, &sub_len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        HKEY device;
-        if (RegOpenKeyExA(ports, sub, 0, KEY_READ, &device) != ERROR_SUCCESS)
-            continue;
-        char mfg[16] = "";
-        if (!read_string(device, "Mfg", mfg, sizeof mfg) || std::strcmp(mfg, "Tarvizone") != 0) {
-            RegCloseKey(device);
-            continue;
-        }
-        char name[8] = "";
-        char driver[64] = "";
-        const bool named = read_string(device, "PORTNAME", name, sizeof name);
-        const bool has_driver = read_string(device, "Driver", driver, sizeof driver);
-        RegCloseKey(device);
-        const std::string where = std::string(kPortPath) + "\\" + sub;
-        if (!named || !usable_port_name(name)) {
-            if (why)
-                *why = where + " has no usable PORTNAME";
-        } else if (!has_driver) {
-            if (why)
-                *why = where + " has no Driver";
-        } else if (driver_is_ours(driver, why)) {
-            found = RegisteredPort{name, sub};
-        }
-        break;
+    char name[8] = "";
+    char driver[64] = "";
+    const bool named = read_string(device, "PORTNAME", name, sizeof name);
+    const bool has_driver = read_string(device, "Driver", driver, sizeof driver);
+    RegCloseKey(device);
+    if (!named || !usable_port_name(name)) {
+        if (why)
+            *why = where + " has no usable PORTNAME";
+    } else if (!has_driver) {
+        if (why)
+            *why = where + " has no Driver";
+    } else if (driver_is_ours(driver, why)) {
+        return RegisteredPort{name, sub};
     }
-    RegCloseKey(ports);
-    return found;
+    return std::nullopt;
 }
 
 LoadedPorts::~LoadedPorts()
@@ -259,13 +255,26 @@ void LoadedPorts::withdraw_links()
         withdraw_link(m_port->extra_link(), published);
 }
 
+} // namespace kolm::platform::portdrv
+
+namespace kolm::platform {
+
+std::unique_ptr<PortDrivers> PortDrivers::load()
+{
+    return portdrv::load_port_drivers();
+}
+
+} // namespace kolm::platform
+
+namespace kolm::platform::portdrv {
+
 std::unique_ptr<LoadedPorts> load_port_drivers(const LoaderSettings& settings)
 {
     std::string why;
     auto found = find_redirected_port(&why);
     if (!found) {
         if (settings.announce)
-            std::fprintf(stderr, "kolm32: no port driver loaded: %s\n", why.c_str());
+            std::fprintf(stderr, "%s: no port driver loaded: %s\n", program_invocation_short_name, why.c_str());
         return nullptr;
     }
 
@@ -273,7 +282,7 @@ std::unique_ptr<LoadedPorts> load_port_drivers(const LoaderSettings& settings)
     options.port_name = found->name;
     const auto group = port_group(std::getenv("KOLM_PORT_GROUP"), &why);
     if (!group) {
-        std::fprintf(stderr, "kolm32: %s: cannot make the port: KOLM_PORT_GROUP: %s\n", found->name.c_str(),
+        std::fprintf(stderr, "%s: %s: cannot make the port: KOLM_PORT_GROUP: %s\n", program_invocation_short_name, found->name.c_str(),
                      why.c_str());
         return nullptr;
     }
@@ -285,7 +294,7 @@ std::unique_ptr<LoadedPorts> load_port_drivers(const LoaderSettings& settings)
 
     auto made = PtyPort::create(options);
     if (!made) {
-        std::fprintf(stderr, "kolm32: %s: cannot make the port: %s\n", found->name.c_str(),
+        std::fprintf(stderr, "%s: %s: cannot make the port: %s\n", program_invocation_short_name, found->name.c_str(),
                      made.error().message().c_str());
         return nullptr;
     }
@@ -298,13 +307,13 @@ std::unique_ptr<LoadedPorts> load_port_drivers(const LoaderSettings& settings)
     auto loaded = LoaderAccess::make();
     LoaderAccess::fill(*loaded, found->name, port, driver);
     if (settings.announce) {
-        std::fprintf(stderr, "kolm32: %s is %s (%s)\n", found->name.c_str(), port->link_path().c_str(),
+        std::fprintf(stderr, "%s: %s is %s (%s)\n", program_invocation_short_name, found->name.c_str(), port->link_path().c_str(),
                      port->slave_path().c_str());
         if (!port->extra_link().empty()) {
             if (port->link_problem().empty())
-                std::fprintf(stderr, "kolm32: %s is also %s\n", found->name.c_str(), port->extra_link().c_str());
+                std::fprintf(stderr, "%s: %s is also %s\n", program_invocation_short_name, found->name.c_str(), port->extra_link().c_str());
             else
-                std::fprintf(stderr, "kolm32: %s: %s\n", found->name.c_str(), port->link_problem().c_str());
+                std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, found->name.c_str(), port->link_problem().c_str());
         }
     }
     {

@@ -2,9 +2,9 @@
 // manager did at boot for the redirected COM port that the installer
 // registered in the device registry.
 //
-// The port is the first key under HKLM\Enum\Root\Ports whose "Mfg" is
-// exactly "Tarvizone" (the one the runtime itself takes), with a "PORTNAME"
-// and a "Driver" naming a key under
+// The port is the key under HKLM\Enum\Root\Ports that the program's own
+// search finds (RegisterRedirectedPort: the one the runtime itself takes),
+// with a "PORTNAME" and a "Driver" naming a key under
 // HKLM\System\CurrentControlSet\Services\Class whose "PortDriver" is
 // "kolmvx.vxd" (in any case). That port becomes a pseudo-terminal, published
 // as dev/<PORTNAME> in the machine root, behind the device
@@ -36,6 +36,8 @@
 #include <string>
 #include <sys/types.h>
 
+#include "kolm/port_drivers.h"
+
 namespace kolm::platform::portdrv {
 
 class PtyPort;
@@ -52,15 +54,15 @@ struct RegisteredPort {
 // not set), or nothing with the reason in `why`.
 std::optional<gid_t> port_group(const char* value, std::string* why);
 
-// The port whose driver is ours, or nothing (with the reason in `why` when
-// given).
+// The program's port, if its driver is ours, or nothing (with the reason in
+// `why` when given).
 std::optional<RegisteredPort> find_redirected_port(std::string* why = nullptr);
 
 // A loaded driver: the pty, the driver and its device name, for as long as
 // the object lives.
-class LoadedPorts {
+class LoadedPorts final : public PortDrivers {
 public:
-    ~LoadedPorts();
+    ~LoadedPorts() override;
     LoadedPorts(const LoadedPorts&) = delete;
     LoadedPorts& operator=(const LoadedPorts&) = delete;
 

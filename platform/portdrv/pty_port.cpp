@@ -92,11 +92,11 @@ void PtyPort::publish(const std::string& slave)
 {
     auto linked = publish_link(m_link, slave);
     if (!linked)
-        std::fprintf(stderr, "kolm32: %s: %s\n", m_opt.port_name.c_str(), linked.error().message().c_str());
+        std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, m_opt.port_name.c_str(), linked.error().message().c_str());
     if (!m_opt.extra_link.empty() && m_link_problem.empty()) {
         auto extra = publish_link(m_opt.extra_link, slave);
         if (!extra)
-            std::fprintf(stderr, "kolm32: %s: %s\n", m_opt.port_name.c_str(), extra.error().message().c_str());
+            std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, m_opt.port_name.c_str(), extra.error().message().c_str());
     }
 }
 

@@ -37,7 +37,7 @@ void PtyPort::first_open()
 
 void PtyPort::events_lost()
 {
-    std::fprintf(stderr, "kolm32: %s: too many opens and closes at once\n", m_opt.port_name.c_str());
+    std::fprintf(stderr, "%s: %s: too many opens and closes at once\n", program_invocation_short_name, m_opt.port_name.c_str());
 }
 
 void PtyPort::raise_prep()
@@ -162,7 +162,7 @@ void PtyPort::discard_own_input()
     if (d.flushed)
         return;
     // The slave could not be flushed; a fresh pty is certain to hold nothing.
-    std::fprintf(stderr, "kolm32: %s: cannot flush the port's input, making it anew\n", m_opt.port_name.c_str());
+    std::fprintf(stderr, "%s: %s: cannot flush the port's input, making it anew\n", program_invocation_short_name, m_opt.port_name.c_str());
     hang_up();
 }
 
@@ -182,7 +182,7 @@ void PtyPort::hang_up()
     auto fresh = PtyDevice::create(m_opt.group);
     int wd = -1;
     if (!fresh || !m_watcher.watch(*fresh.value(), wd)) {
-        std::fprintf(stderr, "kolm32: %s: cannot make the port anew: %s\n", m_opt.port_name.c_str(),
+        std::fprintf(stderr, "%s: %s: cannot make the port anew: %s\n", program_invocation_short_name, m_opt.port_name.c_str(),
                      fresh ? std::strerror(errno) : fresh.error().message().c_str());
         m_watcher.unwatch(-1, wd);
         // The application keeps a line that no longer carries anything.

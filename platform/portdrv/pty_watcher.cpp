@@ -139,7 +139,7 @@ void PtyWatcher::run(Handler& handler)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            std::fprintf(stderr, "kolm32: %s: watcher stopped: %s\n", m_port_name.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "%s: %s: watcher stopped: %s\n", program_invocation_short_name, m_port_name.c_str(), std::strerror(errno));
             return;
         }
         Ready ready;

@@ -75,7 +75,12 @@ void reset_runtime_globals()
 RuntimeHarness::RuntimeHarness(RuntimeSetup setup) : m_setup(std::move(setup))
 {
     static std::once_flag resources;
-    std::call_once(resources, [] { RegisterKolm32Resources(); });
+    // What main() does before WinMain: the resources, and the port's
+    // identity for the driver.
+    std::call_once(resources, [] {
+        RegisterKolm32Resources();
+        RegisterRedirectedPort(&redirectedPort);
+    });
     reset_runtime_globals();
     write_machine(m_setup);
     if (m_setup.driver)

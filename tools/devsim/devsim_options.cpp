@@ -1,4 +1,5 @@
 #include "devsim_options.h"
+#include "kolmids.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -56,6 +57,7 @@ const kolm::ProgramHelp help = {
     "\n"
     "Exit status: 0 after SIGINT or SIGTERM, 1 when a channel cannot start, 2\n"
     "for a mistake on the command line.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };
 
 namespace {

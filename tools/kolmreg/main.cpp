@@ -17,6 +17,7 @@
 
 #include "commands.h"
 #include "internal/program_help.h"
+#include "kolmids.h"
 
 using namespace kolm::kolmreg;
 
@@ -54,6 +55,7 @@ const kolm::ProgramHelp k_help = {
     "\n"
     "Exit status: 0 on success, 1 on failure with the reason on standard error,\n"
     "2 for an unknown option.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };
 
 int invalid_syntax()

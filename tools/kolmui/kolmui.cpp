@@ -6,6 +6,7 @@
 #include "kolmui_windows.h"
 
 #include "internal/program_help.h"
+#include "kolmids.h"
 
 #include <FL/Fl.H>
 #include <FL/x.H>
@@ -239,6 +240,7 @@ const kolm::ProgramHelp help = {
     "\n"
     "Exit status: 0 when the program's stream ends; it ends at once when the X\n"
     "display goes.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };
 
 } // namespace kolmui

@@ -1,4 +1,5 @@
 #include "kolmwin_args.h"
+#include "kolmids.h"
 
 #include <array>
 #include <cctype>
@@ -31,6 +32,7 @@ const kolm::ProgramHelp help = {
     "\n"
     "Exit status: 0 on success, 1 on failure with the reason on standard error,\n"
     "2 for an unknown option.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };
 
 int unknown_option(std::string_view option)

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kolmids.h"
+
 namespace kolm::product {
 
 // The programs the setup program installs, found beside it; `required`
@@ -20,9 +22,8 @@ struct ProductProgram {
 const std::vector<ProductProgram>& product_programs();
 
 inline constexpr char k_help_folder[] = "help";
-inline constexpr char k_config_key[] = "SOFTWARE\\Tarvizone\\Redirector\\1.0";
-inline constexpr char k_uninstall_key[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvizone Redirector";
+inline constexpr char k_config_key[] = KOLM_CONFIG_KEY;
+inline constexpr char k_uninstall_key[] = KOLM_UNINSTALL_KEY;
 // In the destination folder: one line per thing made, "folder PATH" or
 // "file PATH" (Windows paths), in the order they were made.
 inline constexpr char k_uninstall_log[] = "uninst.log";

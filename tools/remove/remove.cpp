@@ -18,6 +18,7 @@
 #include "product.h"
 
 #include "internal/program_help.h"
+#include "kolmids.h"
 #include "registry/registry_tree.h"
 #include "win32.h"
 
@@ -168,6 +169,7 @@ const kolm::ProgramHelp k_help = {
     "\n"
     "Exit status: 0 when done or nothing was installed, 1 when something could\n"
     "not be taken out, 2 for an unknown option.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };
 
 int main(int argc, char** argv)

@@ -16,6 +16,7 @@
 #include "response_file.h"
 
 #include "internal/program_help.h"
+#include "kolmids.h"
 #include "registry/registry_tree.h"
 #include "win32/registry.h"
 
@@ -57,6 +58,7 @@ const kolm::ProgramHelp k_help = {
     "\n"
     "Exit status: 0 when the installation was made, 1 when not (the log file's\n"
     "ResultCode says why), 2 for a mistake on the command line.\n",
+    KOLM_PRODUCT_ON_LINUX,
 };
 
 bool parse_options(int argc, char** argv, Options& o)

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "commands.h"
+#include "datawin.h"
 #include "internal/machine_root.h"
 #include "portdrv/port_loader.h"
 #include "portdrv/pty_port.h"
@@ -59,6 +60,10 @@ bool driver_reachable()
 
 class PortLoader : public RootedTest {
 protected:
+    // As the runtime does before it loads the driver.
+    PortLoader() { RegisterRedirectedPort(&redirectedPort); }
+    ~PortLoader() override { RegisterRedirectedPort(nullptr); }
+
     LoaderSettings quiet{false, false};
 
     // A command event published as the runtime does before registering;
@@ -66,7 +71,7 @@ protected:
     static HANDLE publish_command_event()
     {
         HKEY key;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tarvizone\\Redirector\\1.0", 0, nullptr, 0,
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, &key, nullptr)
             != ERROR_SUCCESS)
             return nullptr;
@@ -128,6 +133,45 @@ TEST_F(PortLoader, RegisteredPortsAndWhatIsLoaded)
         struct stat st {};
         EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
         EXPECT_FALSE(driver_reachable());
+    }
+}
+
+// The loader knows the port only through what the program registered.
+LONG always_0001(char* subkey, DWORD size)
+{
+    return size > 4 ? (std::strcpy(subkey, "0001"), ERROR_SUCCESS) : ERROR_MORE_DATA;
+}
+
+TEST_F(PortLoader, ThePortIsTheOneTheProgramNames)
+{
+    const RedirectedPortInfo other_maker = {"SOFTWARE\\Other\\1.0", "Other", always_0001};
+    const RedirectedPortInfo no_search = {"SOFTWARE\\Other\\1.0", "Other", nullptr};
+    struct Row {
+        const char* name;
+        const RedirectedPortInfo* info;
+        const char* mfg;
+        const char* port; // loaded, or null
+        const char* why;  // when none is
+    } rows[] = {
+        {"the runtime's own search", &redirectedPort, "Tarvizone", "COM5", ""},
+        {"another program's mark is not ours", &redirectedPort, "Other", nullptr,
+         "no registered port is a Tarvizone port"},
+        {"a program whose search takes any port", &other_maker, "Other", "COM5", ""},
+        {"a program without a search", &no_search, "Tarvizone", nullptr, "the program named no redirected port"},
+        {"no program registered", nullptr, "Tarvizone", nullptr, "the program named no redirected port"},
+    };
+    for (const Row& row : rows) {
+        TempRoot fresh;
+        import(machine(row.mfg, "COM5", "kolmvx.vxd"));
+        RegisterRedirectedPort(row.info);
+        std::string why;
+        const auto found = find_redirected_port(&why);
+        EXPECT_EQ(found.has_value(), row.port != nullptr) << row.name;
+        if (found)
+            EXPECT_EQ(found->name, row.port) << row.name;
+        else
+            EXPECT_EQ(why, row.why) << row.name;
+        EXPECT_EQ(load_port_drivers(quiet) != nullptr, row.port != nullptr) << row.name;
     }
 }
 

@@ -1,5 +1,7 @@
 #include "pty_rig.h"
 
+#include "datawin.h"
+
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -30,6 +32,9 @@ bool wait_or_stop(HANDLE ev, HANDLE stop)
 
 PtyRig::PtyRig(PtyPortOptions options) : m_to_net_buf(kRing), m_to_net_q{kRing, 0, 0, 0, 0}
 {
+    // As the runtime does before it loads the driver: the driver finds a
+    // runtime that has not registered yet through its published values.
+    RegisterRedirectedPort(&redirectedPort);
     if (options.port_name.empty())
         options.port_name = "COM3";
     auto made = PtyPort::create(options);
