@@ -219,37 +219,30 @@ void PortDriver::signal_pending_commands()
     signal_ring0(ring0);
 }
 
-void PortDriver::request_fetch()
+void PortDriver::signal_registered(DWORD vxdInitParam::*event)
 {
     DWORD ring0 = 0;
     {
         std::lock_guard lock(m_lock);
         if (m_registered)
-            ring0 = m_init.CmdEventR0;
+            ring0 = m_init.*event;
     }
     signal_ring0(ring0);
+}
+
+void PortDriver::request_fetch()
+{
+    signal_registered(&vxdInitParam::CmdEventR0);
 }
 
 void PortDriver::output_ready()
 {
-    DWORD ring0 = 0;
-    {
-        std::lock_guard lock(m_lock);
-        if (m_registered)
-            ring0 = m_init.VxDToNetEventR0;
-    }
-    signal_ring0(ring0);
+    signal_registered(&vxdInitParam::VxDToNetEventR0);
 }
 
 void PortDriver::input_space()
 {
-    DWORD ring0 = 0;
-    {
-        std::lock_guard lock(m_lock);
-        if (m_registered)
-            ring0 = m_init.NetToVxDEventR0;
-    }
-    signal_ring0(ring0);
+    signal_registered(&vxdInitParam::NetToVxDEventR0);
 }
 
 bool PortDriver::registered() const

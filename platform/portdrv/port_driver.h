@@ -108,6 +108,8 @@ private:
     DWORD do_write(const vxdParam& p);
     DWORD do_subfunction(const vxdParam& p);
     void signal_ring0(DWORD ring0);
+    // Signals one of the runtime's events; nothing before registration.
+    void signal_registered(DWORD vxdInitParam::*event);
     void record(const DriverCall& call);
 
     std::shared_ptr<AppSide> m_app;

@@ -5,10 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <string_view>
 
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -18,22 +15,6 @@
 #include "portdrv/pty_links.h"
 
 namespace kolm::platform::portdrv {
-
-void trace(const char* fmt, ...)
-{
-    static const bool on = [] {
-        const char* v = std::getenv("KOLM_PORT_TRACE");
-        return v && *v && std::string_view(v) != "0";
-    }();
-    if (!on)
-        return;
-    char line[256];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    std::fprintf(stderr, "kolmport: %s\n", line);
-}
 
 SysResult<std::shared_ptr<PtyPort>> PtyPort::create(PtyPortOptions options)
 {
@@ -387,65 +368,6 @@ void PtyPort::on_wake()
         handle_subfunction(subf);
     // take_output may have made room in a full buffer.
     read_master();
-}
-
-void PtyPort::handle_subfunction(int subf)
-{
-    auto answered = [this] {
-        if (m_preps_unanswered.empty())
-            return 0u;
-        const unsigned id = m_preps_unanswered.front();
-        m_preps_unanswered.pop_front();
-        return id;
-    };
-    const bool current = m_session && !m_prep_deferred;
-    trace("subfunction %d (session %u%s, connected %u)", subf, m_session_id, current ? "" : ", not current",
-          m_connected_session);
-    switch (subf) {
-    case SUBF_CONNECTED: {
-        const unsigned id = answered();
-        if (!current || id != m_session_id)
-            break; // the session it answers has ended
-        m_connected_session = id;
-        m_connected_seen.store(true);
-        // Output that waited for the connection: the pump exists now.
-        if (m_output.count() > 0 && !m_commands.ended())
-            if (auto d = m_commands.driver())
-                d->output_ready();
-        break;
-    }
-    case SUBF_CONNECT_FAILED:
-        if (answered() == m_session_id && current)
-            hang_up();
-        break;
-    case SUBF_NET_CLOSED:
-        // NOTE: the runtime reports a close of the session's connection only
-        // after SUBF_CONNECTED (a far end that drops the connection while it
-        // is being set up is reported once it is up). One that comes before
-        // is a late report of an earlier connection, and is not turned into
-        // a hang-up of the new session.
-        if (current && m_connected_session == m_session_id)
-            hang_up();
-        else if (m_closing)
-            finish_close(); // nobody left to take the closing session's output
-        break;
-    case SUBF_DISC_DONE:
-        m_disc_unacked = false;
-        if (m_session && m_prep_deferred && !m_closing) {
-            raise_prep();
-            read_master();
-        }
-        break;
-    case SUBF_APP_EXIT:
-        m_commands.runtime_ended();
-        m_closing = false;
-        m_output.stop_delivering();
-        clear_output();
-        end_input();
-        break;
-    default:
-        break;
-    }
 }
 
 } // namespace kolm::platform::portdrv

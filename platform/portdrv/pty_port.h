@@ -144,9 +144,9 @@ private:
     void line_changed();
     void on_master_writable();
     void on_wake();
-    void handle_subfunction(int subf);
 
     // The session (pty_session.cpp).
+    void handle_subfunction(int subf);
     void first_open() override;
     void last_close(bool reopened) override;
     void events_lost() override;

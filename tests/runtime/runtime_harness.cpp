@@ -50,7 +50,12 @@ void write_machine(const RuntimeSetup& s)
 RuntimeHarness::RuntimeHarness(RuntimeSetup setup) : m_setup(std::move(setup))
 {
     static std::once_flag resources;
-    std::call_once(resources, [] { RegisterKolm32Resources(); });
+    // What main() does before WinMain: the resources, and the port's
+    // identity for the driver.
+    std::call_once(resources, [] {
+        RegisterKolm32Resources();
+        RegisterRedirectedPort(&redirectedPort);
+    });
     write_machine(m_setup);
     if (m_setup.driver)
         m_driver = std::make_unique<platform::portdrv::ScriptedDriver>(m_setup.driver_options);
