@@ -1,5 +1,8 @@
 #include "portdrv/port_loader.h"
 
+#include "internal/nocase.h"
+#include "internal/system.h"
+
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -8,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <strings.h>
 #include <thread>
 #include <vector>
 
@@ -68,7 +70,7 @@ bool driver_is_ours(const char* driver, std::string* why)
     char port_driver[64] = "";
     const bool read = read_string(key, "PortDriver", port_driver, sizeof port_driver);
     RegCloseKey(key);
-    if (!read || strcasecmp(port_driver, kOurDriver) != 0) {
+    if (!read || !equal_nocase(port_driver, kOurDriver)) {
         if (why)
             *why = "its driver entry " + path + " names another port driver";
         return false;
@@ -116,10 +118,8 @@ void exit_signal_thread()
 {
     for (;;) {
         unsigned char sig = 0;
-        const ssize_t n = ::read(g_signal_pipe[0], &sig, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        const auto n = sys::read(g_signal_pipe[0], &sig, 1);
+        if (!n || *n == 0)
             return;
         withdraw_loaded_links();
         const HWND runtime = own_runtime_window();
@@ -291,7 +291,7 @@ std::unique_ptr<LoadedPorts> load_port_drivers(const LoaderSettings& settings)
     if (const char* link = std::getenv("KOLM_PORT_LINK"); link && *link)
         options.extra_link = link;
     const char* commands = std::getenv("KOLM_DRIVER_COMMANDS");
-    options.path = commands && strcasecmp(commands, "window") == 0 ? CommandPath::Window : CommandPath::Event;
+    options.path = commands && equal_nocase(commands, "window") ? CommandPath::Window : CommandPath::Event;
 
     auto made = PtyPort::create(options);
     if (!made) {

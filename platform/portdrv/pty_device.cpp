@@ -1,5 +1,7 @@
 #include "portdrv/pty_device.h"
 
+#include "internal/system.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -29,12 +31,7 @@ int close_keep_errno(int fd)
 
 bool set_termios(int master, const termios& t)
 {
-    for (;;) {
-        if (::tcsetattr(master, TCSANOW, &t) == 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
+    return sys::retry_eintr([&] { return ::tcsetattr(master, TCSANOW, &t); }) == 0;
 }
 
 } // namespace
@@ -43,11 +40,11 @@ SysResult<std::unique_ptr<PtyDevice>> PtyDevice::create(gid_t group)
 {
     const int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m < 0)
-        return SysError{"posix_openpt", errno};
+        return failed(SysError{"posix_openpt", errno});
     auto fail = [m](const char* step) {
         const int e = errno;
         close_keep_errno(m);
-        return SysError{step, e};
+        return failed(SysError{step, e});
     };
     if (::grantpt(m) != 0)
         return fail("grantpt");
@@ -115,9 +112,9 @@ PtyDevice::~PtyDevice()
 bool PtyDevice::slave_open() const
 {
     pollfd p{m_master, 0, 0};
-    while (::poll(&p, 1, 0) < 0)
-        if (errno != EINTR)
-            return false;
+    // No deadline to recompute: a zero timeout only looks.
+    if (sys::retry_eintr([&] { return ::poll(&p, 1, 0); }) < 0)
+        return false;
     return !(p.revents & POLLHUP);
 }
 

@@ -2,10 +2,11 @@
 // master end, an application opens the slave as its COM port.
 #pragma once
 
+#include "internal/result.h"
+
 #include <memory>
 #include <string>
 #include <utility>
-#include <variant>
 
 #include <sys/types.h>
 #include <termios.h>
@@ -21,17 +22,12 @@ struct SysError {
 
 // A value or the SysError that prevented it.
 template <typename T>
-class SysResult {
-public:
-    SysResult(T value) : m_v(std::in_place_index<0>, std::move(value)) {}
-    SysResult(SysError e) : m_v(std::in_place_index<1>, std::move(e)) {}
-    explicit operator bool() const { return m_v.index() == 0; }
-    T& value() { return std::get<0>(m_v); }
-    const SysError& error() const { return std::get<1>(m_v); }
+using SysResult = kolm::Result<T, SysError>;
 
-private:
-    std::variant<T, SysError> m_v;
-};
+inline kolm::Failure<SysError> failed(SysError e)
+{
+    return {std::move(e)};
+}
 
 class PtyDevice {
 public:

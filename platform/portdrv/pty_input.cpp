@@ -1,5 +1,7 @@
 #include "portdrv/pty_input.h"
 
+#include "internal/system.h"
+
 #include <cerrno>
 
 #include <sys/uio.h>
@@ -40,13 +42,11 @@ size_t LineInput::give(const char* first, size_t first_len, const char* second, 
             left[count++] = { static_cast<char*>(p.iov_base) + skip, p.iov_len - skip };
             skip = 0;
         }
-        const ssize_t w = ::writev(fd, left, count);
+        const ssize_t w = sys::retry_eintr([&] { return ::writev(fd, left, count); });
         if (w > 0) {
             total += static_cast<size_t>(w);
             continue;
         }
-        if (w < 0 && errno == EINTR)
-            continue;
         if (w == 0 || errno == EAGAIN) {
             // The watcher reports room only for a want raised before the
             // pty was found full, so the flag is set first and the write

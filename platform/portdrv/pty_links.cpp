@@ -25,17 +25,17 @@ SysResult<bool> publish_link(const std::filesystem::path& link, const std::strin
 {
     struct stat st {};
     if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
-        return SysError{"refusing to replace " + link.string() + ", which is not a symbolic link", EEXIST};
+        return failed(SysError{"refusing to replace " + link.string() + ", which is not a symbolic link", EEXIST});
 
     std::filesystem::path tmp = link;
     tmp += ".new-" + std::to_string(::getpid());
     ::unlink(tmp.c_str());
     if (::symlink(target.c_str(), tmp.c_str()) != 0)
-        return SysError{"symlink " + tmp.string(), errno};
+        return failed(SysError{"symlink " + tmp.string(), errno});
     if (::rename(tmp.c_str(), link.c_str()) != 0) {
         const int e = errno;
         ::unlink(tmp.c_str());
-        return SysError{"rename to " + link.string(), e};
+        return failed(SysError{"rename to " + link.string(), e});
     }
     return true;
 }

@@ -11,6 +11,7 @@
 #include <termios.h>
 
 #include "internal/machine_root.h"
+#include "internal/system.h"
 #include "portdrv/port_trace.h"
 #include "portdrv/pty_links.h"
 
@@ -20,18 +21,18 @@ SysResult<std::shared_ptr<PtyPort>> PtyPort::create(PtyPortOptions options)
 {
     auto pty = PtyDevice::create(options.group);
     if (!pty)
-        return pty.error();
+        return failed(pty.error());
     std::shared_ptr<PtyPort> port(new PtyPort(std::move(options), std::move(pty.value())));
     if (!port->m_watcher.open(port->m_opt.port_name))
-        return SysError{"watch descriptors", errno};
+        return failed(SysError{"watch descriptors", errno});
     int wd = -1;
     if (!port->m_watcher.watch(port->m_input.pty(), wd))
-        return SysError{"inotify_add_watch " + port->m_input.pty().slave_path(), errno};
+        return failed(SysError{"inotify_add_watch " + port->m_input.pty().slave_path(), errno});
     port->m_opens.watch(wd);
     const std::string published = port->m_input.pty().published_path();
     auto linked = publish_link(port->m_link, published);
     if (!linked)
-        return linked.error();
+        return failed(linked.error());
     if (!port->m_opt.extra_link.empty()) {
         auto extra = publish_link(port->m_opt.extra_link, published);
         if (!extra)
@@ -264,9 +265,7 @@ bool PtyPort::fill_ring()
         const size_t room = m_output.read_room(m_carry.size());
         if (room == 0)
             break;
-        const ssize_t n = ::read(fd, buf, std::min(room, sizeof buf - 1) + 1);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = sys::retry_eintr([&] { return ::read(fd, buf, std::min(room, sizeof buf - 1) + 1); });
         // EAGAIN: all read for now. EIO: all read, and no application has
         // the slave open.
         if (n <= 0) {

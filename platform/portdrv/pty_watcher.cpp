@@ -1,11 +1,12 @@
 #include "portdrv/pty_watcher.h"
 
+#include "internal/system.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -16,7 +17,7 @@ namespace kolm::platform::portdrv {
 PtyWatcher::~PtyWatcher()
 {
     stop();
-    for (int fd : {m_epoll, m_inotify, m_wake})
+    for (int fd : {m_epoll, m_inotify})
         if (fd >= 0)
             ::close(fd);
 }
@@ -26,16 +27,15 @@ bool PtyWatcher::open(const std::string& port_name)
     m_port_name = port_name;
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_epoll < 0 || m_inotify < 0 || m_wake < 0)
+    if (m_epoll < 0 || m_inotify < 0 || !m_wake.valid())
         return false;
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.fd = m_inotify;
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_inotify, &ev) != 0)
         return false;
-    ev.data.fd = m_wake;
-    return ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &ev) == 0;
+    ev.data.fd = m_wake.fd();
+    return ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake.fd(), &ev) == 0;
 }
 
 bool PtyWatcher::watch(PtyDevice& pty, int& wd)
@@ -73,11 +73,10 @@ std::vector<SlaveEvent> PtyWatcher::read_inotify()
     std::vector<SlaveEvent> events;
     alignas(inotify_event) char buf[4096];
     for (;;) {
-        const ssize_t n = ::read(m_inotify, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        const auto got = sys::read(m_inotify, buf, sizeof buf);
+        if (!got || *got == 0)
             break;
+        const size_t n = *got;
         for (char* p = buf; p < buf + n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(p);
             p += sizeof(inotify_event) + ev->len;
@@ -89,9 +88,7 @@ std::vector<SlaveEvent> PtyWatcher::read_inotify()
 
 std::vector<int> PtyWatcher::take_wake()
 {
-    uint64_t count;
-    while (::read(m_wake, &count, sizeof count) < 0 && errno == EINTR) {
-    }
+    m_wake.drain();
     std::vector<int> posted;
     std::lock_guard lock(m_post_lock);
     posted.swap(m_posted);
@@ -123,12 +120,7 @@ void PtyWatcher::post(int subf)
 
 void PtyWatcher::wake()
 {
-    if (m_wake < 0)
-        return;
-    const uint64_t one = 1;
-    // NOTE: a full counter (EAGAIN) already means "woken".
-    while (::write(m_wake, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    m_wake.wake();
 }
 
 void PtyWatcher::run(Handler& handler)
@@ -147,7 +139,7 @@ void PtyWatcher::run(Handler& handler)
             const int fd = events[i].data.fd;
             if (fd == m_inotify) {
                 ready.inotify = true;
-            } else if (fd == m_wake) {
+            } else if (fd == m_wake.fd()) {
                 ready.woken = true;
             } else if (fd == m_master) {
                 ready.master |= (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0;

@@ -12,6 +12,7 @@
 // are guarded by m_post_lock.
 #pragma once
 
+#include "internal/waker.h"
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -81,7 +82,7 @@ private:
     std::string m_port_name; // for messages
     int m_epoll = -1;   // owned: master, inotify and wake-up descriptors
     int m_inotify = -1; // owned: opens and closes of the slave
-    int m_wake = -1;    // owned: eventfd
+    Waker m_wake;       // other threads' posts and the stop
     int m_master = -1;  // the master watched now; watcher thread (or before it starts)
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
