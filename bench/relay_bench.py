@@ -37,14 +37,13 @@ import tty
 CHUNK = 65536
 
 
-class FarEnd:
-    """TCP servers on 127.0.0.1 at 10000 + n: echo, sink and source."""
+class Listener:
+    """A TCP listener on 127.0.0.1 at 10000 + n (the runtime's service
+    numbers count from 10000); `serve` runs on each connection in a thread
+    of its own."""
 
-    def __init__(self, mode, source_bytes=0):
-        self.mode = mode
-        self.source_bytes = source_bytes
-        self.received = 0
-        self.done = threading.Event()
+    def __init__(self, serve):
+        self.serve = serve
         self.sock = None
         for port in range(21000, 60000, 7):
             s = socket.socket()
@@ -69,7 +68,21 @@ class FarEnd:
                 c, _ = self.sock.accept()
             except OSError:
                 return
-            threading.Thread(target=self._serve, args=(c,), daemon=True).start()
+            threading.Thread(target=self.serve, args=(c,), daemon=True).start()
+
+    def close(self):
+        self.sock.close()
+
+
+class FarEnd(Listener):
+    """The bench's far ends: echo, sink and source."""
+
+    def __init__(self, mode, source_bytes=0):
+        self.mode = mode
+        self.source_bytes = source_bytes
+        self.received = 0
+        self.done = threading.Event()
+        super().__init__(self._serve)
 
     def _serve(self, c):
         c.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
@@ -236,17 +249,7 @@ def measure(relay, far, size, rtt_count):
     os.write(fd, b"x")
     read_exact(fd, 1, 30)
     res["open_to_first_ms"] = (time.perf_counter() - t0) * 1000
-    samples = []
-    for i in range(rtt_count):
-        b = bytes([i & 0xFF])
-        t = time.perf_counter()
-        os.write(fd, b)
-        if read_exact(fd, 1) != b:
-            raise RuntimeError("echo differs")
-        samples.append((time.perf_counter() - t) * 1e6)
-    samples.sort()
-    res["rtt_median_us"] = statistics.median(samples)
-    res["rtt_p99_us"] = samples[int(len(samples) * 0.99) - 1]
+    res["rtt_median_us"], res["rtt_p99_us"] = round_trips(fd, fd, rtt_count)
     # Idle wake-ups: the port open and connected, nothing moving.
     s0, _ = proc_stats(relay.pid())
     time.sleep(2.0)
@@ -310,7 +313,8 @@ def pipe_rate(write_fd, read_fd, size):
     return rate
 
 
-def round_trip_median(write_fd, read_fd, count):
+def round_trips(write_fd, read_fd, count):
+    """Median and 99th percentile of 1-byte round trips, in microseconds."""
     samples = []
     for i in range(count):
         b = bytes([i & 0xFF])
@@ -372,14 +376,14 @@ def measure_limits(size, rtt_count):
     pty_to_net = pipe_rate(slave, master, size)
     pty_from_net = pipe_rate(master, slave, size)
     echo = echo_process(master)
-    pty_rtt = round_trip_median(slave, slave, rtt_count)
+    pty_rtt = round_trips(slave, slave, rtt_count)
     end_process(echo)
     os.close(slave)
     os.close(master)
     a, b = bare_tcp()
     tcp_rate = pipe_rate(a.fileno(), b.fileno(), size)
     echo = echo_process(b.fileno())
-    tcp_rtt = round_trip_median(a.fileno(), a.fileno(), rtt_count)
+    tcp_rtt = round_trips(a.fileno(), a.fileno(), rtt_count)
     end_process(echo)
     a.close()
     b.close()

@@ -17,14 +17,13 @@ import argparse
 import os
 import random
 import select
-import socket
 import sys
 import tempfile
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from relay_bench import Redirector, open_raw  # noqa: E402
+from relay_bench import Listener, Redirector, open_raw  # noqa: E402
 
 CHUNK = 65536
 # A prime period: a lost or doubled piece of any length but a multiple of
@@ -109,37 +108,13 @@ def watch(progress, pausers, pid, stall_s, rss_growth):
     return base, peak
 
 
-class FarEnd:
-    """One TCP listener on 127.0.0.1 at 10000 + n; `serve` runs on each
-    connection in a thread of its own."""
-
-    def __init__(self, serve):
-        self.serve = serve
-        self.sock = socket.socket()
-        for port in range(21003, 60000, 11):
-            try:
-                self.sock.bind(("127.0.0.1", port))
-                break
-            except OSError:
-                continue
-        self.port = self.sock.getsockname()[1]
-        self.sock.listen(1)
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    @property
-    def number(self):
-        return self.port - 10000
-
-    def _accept(self):
-        while True:
-            try:
-                c, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self.serve, args=(c,), daemon=True).start()
-
-    def close(self):
-        self.sock.close()
+def start_watch(progress, pausers, pid, args):
+    """The watch in a thread of its own; its findings land in the list."""
+    result = []
+    watcher = threading.Thread(target=lambda: result.append(watch(progress, pausers, pid, args.stall,
+                                                                  args.rss_growth)))
+    watcher.start()
+    return watcher, result
 
 
 def to_network(red, pattern, size, rnd, args):
@@ -164,13 +139,10 @@ def to_network(red, pattern, size, rnd, args):
         finally:
             c.close()
 
-    server = FarEnd(sink)
+    server = Listener(sink)
     red.point_at(server)
     fd = open_raw(red.path())
-    watcher = threading.Thread(target=lambda: result.append(watch(progress, (app, far), red.pid(),
-                                                                  args.stall, args.rss_growth)))
-    result = []
-    watcher.start()
+    watcher, result = start_watch(progress, (app, far), red.pid(), args)
     sent = 0
     try:
         while sent < size and not progress.done.is_set():
@@ -208,13 +180,10 @@ def from_network(red, pattern, size, rnd, args):
         finally:
             c.close()
 
-    server = FarEnd(source)
+    server = Listener(source)
     red.point_at(server)
     fd = open_raw(red.path())
-    result = []
-    watcher = threading.Thread(target=lambda: result.append(watch(progress, (app, far), red.pid(),
-                                                                  args.stall, args.rss_growth)))
-    watcher.start()
+    watcher, result = start_watch(progress, (app, far), red.pid(), args)
     try:
         while progress.moved < size and not progress.done.is_set():
             r, _, _ = select.select([fd], [], [], 1.0)
