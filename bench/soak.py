@@ -64,11 +64,26 @@ class Pauser:
 
 
 class Progress:
-    def __init__(self, size):
+    """What has arrived of one direction, checked against the pattern."""
+
+    def __init__(self, pattern, size):
+        self.pattern = pattern
         self.size = size
         self.moved = 0
         self.error = None
         self.done = threading.Event()
+
+    def take(self, data, end):
+        """Checks and counts what arrived; false (and failed) when the
+        receiving side saw its `end` or wrong bytes."""
+        if not data:
+            self.fail(f"{end} after {self.moved} of {self.size} bytes")
+            return False
+        if data != self.pattern.at(self.moved, len(data)):
+            self.fail(f"wrong bytes at offset {self.moved}")
+            return False
+        self.moved += len(data)
+        return True
 
     def fail(self, why):
         if self.error is None:
@@ -118,20 +133,14 @@ def start_watch(progress, pausers, pid, args):
 
 
 def to_network(red, pattern, size, rnd, args):
-    progress = Progress(size)
+    progress = Progress(pattern, size)
     app, far = Pauser(rnd, args.pause_ms), Pauser(random.Random(rnd.random()), args.pause_ms)
 
     def sink(c):
         try:
             while progress.moved < size:
-                data = c.recv(CHUNK)
-                if not data:
-                    progress.fail(f"the runtime closed after {progress.moved} of {size} bytes")
+                if not progress.take(c.recv(CHUNK), "the runtime closed"):
                     return
-                if data != pattern.at(progress.moved, len(data)):
-                    progress.fail(f"wrong bytes at offset {progress.moved}")
-                    return
-                progress.moved += len(data)
                 far.maybe_pause()
             progress.done.set()
         except OSError as e:
@@ -161,7 +170,7 @@ def to_network(red, pattern, size, rnd, args):
 
 
 def from_network(red, pattern, size, rnd, args):
-    progress = Progress(size)
+    progress = Progress(pattern, size)
     app, far = Pauser(rnd, args.pause_ms), Pauser(random.Random(rnd.random()), args.pause_ms)
     far_rnd = random.Random(rnd.random())
 
@@ -189,14 +198,8 @@ def from_network(red, pattern, size, rnd, args):
             r, _, _ = select.select([fd], [], [], 1.0)
             if not r:
                 continue
-            data = os.read(fd, min(CHUNK, size - progress.moved))
-            if not data:
-                progress.fail(f"hang-up after {progress.moved} of {size} bytes")
+            if not progress.take(os.read(fd, min(CHUNK, size - progress.moved)), "hang-up"):
                 break
-            if data != pattern.at(progress.moved, len(data)):
-                progress.fail(f"wrong bytes at offset {progress.moved}")
-                break
-            progress.moved += len(data)
             app.maybe_pause()
         # Nothing may follow the last byte the far end sent.
         if progress.error is None:
