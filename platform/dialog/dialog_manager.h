@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dialog/dialog_resources.h"
+#include "kolm/automation.h"
 #include "user/window.h"
 
 #include <memory>
@@ -10,16 +11,8 @@
 
 namespace kolm::platform {
 
-// Messages of our own that every dialog answers, so that another process
-// can reach a dialog's controls by id (GetDlgItem on a dialog of another
-// process) and list them. They lie in the system range below WM_USER,
-// where no program's private message can be, and carry only numbers.
-constexpr UINT WM_KOLM_DLGITEM = 0x03F0;  // wParam: control id; answers its HWND or 0
-constexpr UINT WM_KOLM_DLGCHILD = 0x03F1; // wParam: index; answers the nth child's HWND or 0
-// To a button: a click made by an automation tool. As BM_CLICK, but the
-// sender is answered as soon as a modal dialog or message box that the
-// click opens is up (user/message_pump.h, ReplyWhenModal).
-constexpr UINT WM_KOLM_CLICK = 0x03F2;
+// WM_KOLM_DLGITEM, WM_KOLM_DLGCHILD and WM_KOLM_CLICK, which every dialog
+// and button answers for automation tools, are in kolm/automation.h.
 
 class DialogState : public WindowExtension {
 public:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dialog/dialog_area.h"
+#include "kolm/automation.h"
 
 #include <optional>
 #include <string>
@@ -10,9 +11,7 @@
 
 namespace kolm::platform {
 
-// Height of one list box item in pixels (the 8-point font's line), for
-// turning a click's y coordinate into an item.
-constexpr int listbox_item_height = 13;
+// listbox_item_height (kolm/automation.h): one item's height in pixels.
 
 // The user clicks item `index` (Shift and Ctrl as given): the selection
 // changes as the list box's style says, the list box takes the focus, and

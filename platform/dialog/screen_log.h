@@ -40,6 +40,8 @@
 // has read the old log to its end has seen all of it.
 #pragma once
 
+#include "kolm/automation.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -51,7 +53,7 @@ namespace kolm::platform {
 
 using ScreenFields = std::vector<std::pair<std::string, std::string>>;
 
-std::string escape_screen_text(std::string_view text);
+// escape_screen_text: kolm/automation.h.
 // The whole line, newline included.
 std::string format_screen_line(std::string_view program, std::string_view kind, std::string_view caption,
                                std::string_view text, const ScreenFields& fields = {});

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 
 namespace devsim {
 

@@ -16,7 +16,7 @@
 #include <strings.h>
 
 #include "commands.h"
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 #include "kolmids.h"
 
 using namespace kolm::kolmreg;

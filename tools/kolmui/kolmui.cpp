@@ -5,7 +5,7 @@
 // without it.
 #include "kolmui_windows.h"
 
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 #include "kolmids.h"
 
 #include <FL/Fl.H>

@@ -1,7 +1,7 @@
 // Command-line parsing for kolmwin, kept apart so it can be tested.
 #pragma once
 
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 #include "win32.h"
 
 #include <cstdint>

@@ -15,9 +15,7 @@
 #include "kolmwin_dialog.h"
 #include "kolmwin_args.h"
 
-#include "dialog/dialog_manager.h"
-#include "dialog/listbox.h"
-#include "dialog/screen_log.h"
+#include "kolm/automation.h"
 
 #include <chrono>
 #include <cstdio>

@@ -17,7 +17,7 @@
 // reason on standard error when something could not be taken out.
 #include "product.h"
 
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 #include "kolmids.h"
 #include "kolm/registry_tree.h"
 #include "win32.h"

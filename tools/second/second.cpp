@@ -15,7 +15,7 @@
 #include "product.h"
 #include "response_file.h"
 
-#include "internal/program_help.h"
+#include "kolm/program_help.h"
 #include "kolmids.h"
 #include "kolm/registry_tree.h"
 #include "win32/registry.h"
