@@ -123,13 +123,24 @@ def watch(progress, pausers, pid, stall_s, rss_growth):
     return base, peak
 
 
-def start_watch(progress, pausers, pid, args):
-    """The watch in a thread of its own; its findings land in the list."""
+def run_direction(red, serve, progress, pausers, args, application):
+    """One direction: `serve` as the far end, `application` on the opened
+    port, and the watch beside them; what the watch found."""
+    server = Listener(serve)
+    red.point_at(server)
+    fd = open_raw(red.path())
     result = []
-    watcher = threading.Thread(target=lambda: result.append(watch(progress, pausers, pid, args.stall,
+    watcher = threading.Thread(target=lambda: result.append(watch(progress, pausers, red.pid(), args.stall,
                                                                   args.rss_growth)))
     watcher.start()
-    return watcher, result
+    try:
+        application(fd)
+    finally:
+        progress.done.set()
+        watcher.join()
+        os.close(fd)
+        server.close()
+    return progress, result[0] if result else (None, 0)
 
 
 def to_network(red, pattern, size, rnd, args):
@@ -148,12 +159,8 @@ def to_network(red, pattern, size, rnd, args):
         finally:
             c.close()
 
-    server = Listener(sink)
-    red.point_at(server)
-    fd = open_raw(red.path())
-    watcher, result = start_watch(progress, (app, far), red.pid(), args)
-    sent = 0
-    try:
+    def application(fd):
+        sent = 0
         while sent < size and not progress.done.is_set():
             n = min(size - sent, rnd.randint(1, CHUNK))
             _, w, _ = select.select([], [fd], [], 1.0)
@@ -161,12 +168,8 @@ def to_network(red, pattern, size, rnd, args):
                 sent += os.write(fd, pattern.at(sent, n))
             app.maybe_pause()
         progress.done.wait(args.stall * 4)
-    finally:
-        progress.done.set()
-        watcher.join()
-        os.close(fd)
-        server.close()
-    return progress, result[0] if result else (None, 0)
+
+    return run_direction(red, sink, progress, (app, far), args, application)
 
 
 def from_network(red, pattern, size, rnd, args):
@@ -189,29 +192,21 @@ def from_network(red, pattern, size, rnd, args):
         finally:
             c.close()
 
-    server = Listener(source)
-    red.point_at(server)
-    fd = open_raw(red.path())
-    watcher, result = start_watch(progress, (app, far), red.pid(), args)
-    try:
+    def application(fd):
         while progress.moved < size and not progress.done.is_set():
             r, _, _ = select.select([fd], [], [], 1.0)
             if not r:
                 continue
             if not progress.take(os.read(fd, min(CHUNK, size - progress.moved)), "hang-up"):
-                break
+                return
             app.maybe_pause()
         # Nothing may follow the last byte the far end sent.
         if progress.error is None:
             r, _, _ = select.select([fd], [], [], 0.2)
             if r and os.read(fd, CHUNK):
                 progress.fail("bytes beyond what the far end sent")
-    finally:
-        progress.done.set()
-        watcher.join()
-        os.close(fd)
-        server.close()
-    return progress, result[0] if result else (None, 0)
+
+    return run_direction(red, source, progress, (app, far), args, application)
 
 
 def main():
