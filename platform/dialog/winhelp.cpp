@@ -83,7 +83,7 @@ std::optional<fs::path> help_dir()
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) {
         candidates.push_back(exe.parent_path() / "help");
-        candidates.push_back(exe.parent_path().parent_path() / "share" / "tarvizone" / "help");
+        candidates.push_back(exe.parent_path().parent_path() / "share" / KOLM_FOLDER / "help");
     }
 #ifdef KOLM_HELP_SOURCE_DIR
     candidates.emplace_back(KOLM_HELP_SOURCE_DIR);

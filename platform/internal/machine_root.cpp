@@ -28,7 +28,7 @@ std::filesystem::path machine_root()
         root = env;
     } else {
         const char* home = std::getenv("HOME");
-        root = std::filesystem::path(home && *home ? home : "/tmp") / ".local/share/tarvizone";
+        root = std::filesystem::path(home && *home ? home : "/tmp") / ".local/share" / KOLM_FOLDER;
     }
     make_dirs(root, 0700);
     return root;
