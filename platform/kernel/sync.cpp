@@ -1,14 +1,51 @@
 #include "kernel/sync.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
+#include <cerrno>
+#include <ctime>
+#include <optional>
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "internal/process_lifetime.h"
 
 namespace kolm::platform {
 
 namespace {
+
+using Word = std::atomic<std::uint32_t>;
+
+// A waiting thread sleeps on a word of its own rather than on a condition
+// of the sync lock: woken, it finds the lock free, and the wake-up costs
+// the signalling thread one system call and the waiter none.
+void futex_wake(Word* word)
+{
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+// Sleeps while *word is 0, until woken or `deadline` (CLOCK_MONOTONIC, the
+// steady clock's) passes. False once the deadline has passed.
+bool futex_wait(Word* word, const std::optional<timespec>& deadline)
+{
+    const long r = ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAIT_BITSET_PRIVATE, 0,
+                             deadline ? &*deadline : nullptr, nullptr, FUTEX_BITSET_MATCH_ANY);
+    return r == 0 || errno != ETIMEDOUT;
+}
+
+std::optional<timespec> deadline_after(DWORD timeout_ms)
+{
+    if (timeout_ms == INFINITE)
+        return std::nullopt;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long ns = now.tv_nsec + static_cast<long long>(timeout_ms % 1000) * 1000000;
+    timespec at{};
+    at.tv_sec = now.tv_sec + static_cast<time_t>(timeout_ms / 1000) + static_cast<time_t>(ns / 1000000000);
+    at.tv_nsec = static_cast<long>(ns % 1000000000);
+    return at;
+}
 
 struct SyncMutex {
     std::mutex mutex;
@@ -29,9 +66,9 @@ std::unique_lock<std::mutex> sync_lock()
 struct Waiter {
     std::span<const std::shared_ptr<Waitable>> objects;
     WaitMode mode;
-    std::condition_variable wake;
-    bool done = false;
-    size_t index = 0;
+    bool done = false;   // guarded by the sync lock
+    size_t index = 0;    // guarded by the sync lock
+    Word woken{0};       // 1 once done: what the waiting thread sleeps on
 
     // Takes the objects when the wait can end now. Sync lock held.
     bool try_satisfy_locked()
@@ -76,13 +113,36 @@ struct WaitRegistration {
     WaitRegistration& operator=(const WaitRegistration&) = delete;
 };
 
-void Waitable::wake_waiters_locked()
+WakeList::~WakeList()
+{
+    // NOTE: a waiter that saw its word set before this wake may already
+    // have returned, so the word may be gone. A futex wake on such an
+    // address does no harm: at worst a later wait on the same address
+    // wakes once, looks at its own word, and sleeps again.
+    for (size_t i = 0; i < std::min(m_count, m_fixed.size()); ++i)
+        futex_wake(m_fixed[i]);
+    for (Word* w : m_more)
+        futex_wake(w);
+}
+
+void WakeList::add(Word* word)
+{
+    if (m_count < m_fixed.size())
+        m_fixed[m_count] = word;
+    else
+        m_more.push_back(word);
+    ++m_count;
+}
+
+void Waitable::wake_waiters_locked(WakeList& wakes)
 {
     for (Waiter* w : m_waiters) {
         if (!signalled_locked())
             break;
-        if (!w->done && w->try_satisfy_locked())
-            w->wake.notify_one();
+        if (!w->done && w->try_satisfy_locked()) {
+            w->woken.store(1, std::memory_order_release);
+            wakes.add(&w->woken);
+        }
     }
 }
 
@@ -97,9 +157,10 @@ size_t Waitable::blocked_waiters() const
 
 void Event::set()
 {
+    WakeList wakes; // after the lock is released
     auto lock = sync_lock();
     m_set = true;
-    wake_waiters_locked();
+    wake_waiters_locked(wakes);
 }
 
 void Event::reset()
@@ -117,19 +178,20 @@ bool Event::is_set() const
 WaitOutcome wait_objects(std::span<const std::shared_ptr<Waitable>> objects, WaitMode mode, DWORD timeout_ms)
 {
     auto lock = sync_lock();
-    Waiter w{objects, mode, {}, false, 0};
+    Waiter w{objects, mode};
     if (w.try_satisfy_locked())
         return {false, w.index};
     if (timeout_ms == 0)
         return {true, 0};
 
-    WaitRegistration registration(w);
-    if (timeout_ms == INFINITE) {
-        w.wake.wait(lock, [&] { return w.done; });
-    } else {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        w.wake.wait_until(lock, deadline, [&] { return w.done; });
+    const auto deadline = deadline_after(timeout_ms);
+    WaitRegistration registration(w); // leaves the lists under the lock again
+    lock.unlock();
+    while (w.woken.load(std::memory_order_acquire) == 0) {
+        if (!futex_wait(&w.woken, deadline))
+            break;
     }
+    lock.lock();
     // A signal that came in together with the time-out has already been
     // taken by this waiter, so it counts as success, not as a time-out.
     return w.done ? WaitOutcome{false, w.index} : WaitOutcome{true, 0};

@@ -5,8 +5,13 @@
 // signalled, by the thread that signals it: that is what lets an auto-reset
 // event release exactly one waiter per SetEvent (the first waiter that can
 // take it resets it again), and a wait-all take all its objects at once.
+// The satisfied waiters' threads are woken only once the lock is released,
+// so that none of them wakes into a lock still held.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -17,6 +22,24 @@
 namespace kolm::platform {
 
 struct Waiter;
+
+// The threads of waits satisfied under the sync lock, woken when this goes
+// out of scope: declare it before the lock, so that the lock is released
+// first.
+class WakeList {
+public:
+    WakeList() = default;
+    ~WakeList();
+    WakeList(const WakeList&) = delete;
+    WakeList& operator=(const WakeList&) = delete;
+
+    void add(std::atomic<std::uint32_t>* word);
+
+private:
+    std::array<std::atomic<std::uint32_t>*, 4> m_fixed{};
+    size_t m_count = 0;
+    std::vector<std::atomic<std::uint32_t>*> m_more; // beyond the first four
+};
 
 class Waitable : public KernelObject {
 public:
@@ -30,9 +53,10 @@ public:
     size_t blocked_waiters() const;
 
 protected:
-    // Lets waiters that can now be satisfied go, oldest first. Call with the
-    // sync lock held, after the object has become signalled.
-    void wake_waiters_locked();
+    // Lets waiters that can now be satisfied go, oldest first, their
+    // threads woken by `wakes`. Call with the sync lock held, after the
+    // object has become signalled.
+    void wake_waiters_locked(WakeList& wakes);
 
 private:
     friend struct Waiter;

@@ -60,10 +60,11 @@ void ThreadObject::started(DWORD id)
 
 void ThreadObject::finish(DWORD code)
 {
+    WakeList wakes; // after the lock is released
     auto lock = sync_lock();
     m_exit = code;
     m_finished = true;
-    wake_waiters_locked();
+    wake_waiters_locked(wakes);
 }
 
 DWORD ThreadObject::wait_started()

@@ -265,7 +265,8 @@ bool PtyPort::fill_ring()
         const size_t room = m_output.read_room(m_carry.size());
         if (room == 0)
             break;
-        const ssize_t n = sys::retry_eintr([&] { return ::read(fd, buf, std::min(room, sizeof buf - 1) + 1); });
+        const size_t want = std::min(room, sizeof buf - 1);
+        const ssize_t n = sys::retry_eintr([&] { return ::read(fd, buf, want + 1); });
         // EAGAIN: all read for now. EIO: all read, and no application has
         // the slave open.
         if (n <= 0) {
@@ -290,6 +291,12 @@ bool PtyPort::fill_ring()
             continue;
         }
         got = m_output.append(buf + 1, len) || got;
+        // A short read took all there was: the runtime is told now rather
+        // than after one more read that finds nothing. Bytes that come
+        // later report the master ready again (it is watched edge-triggered,
+        // and every arrival is an edge).
+        if (len < want)
+            break;
     }
     return got;
 }

@@ -1,5 +1,6 @@
 // Events and waits: wake-one and wake-all, time-outs, handles that go away.
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -187,6 +188,51 @@ TEST_F(EventTest, InfiniteWaitReleasedByAnotherThread)
     waiter.join();
     EXPECT_EQ(result, WAIT_OBJECT_0);
     CloseHandle(h);
+}
+
+// Two threads hand a turn back and forth; one side waits with time-outs
+// of a millisecond, and the other now and then takes up to one and a half
+// before it answers, so sets keep arriving as waits time out. Every set
+// must be taken exactly once: a lost wake-up stalls the other side, a set
+// taken twice or dropped breaks the count.
+TEST_F(EventTest, SetsRacingTimeOutsAreEachTakenOnce)
+{
+    constexpr int kTurns = 8000;
+    HANDLE ping = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE pong = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<int> stalls{0};
+    int timeouts = 0;
+    std::thread other([&] {
+        for (int i = 0; i < kTurns; ++i) {
+            if (WaitForSingleObject(ping, 10000) != WAIT_OBJECT_0) {
+                ++stalls;
+                return;
+            }
+            if (i % 8 == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds((i * 7919) % 1500));
+            SetEvent(pong);
+        }
+    });
+    int turns = 0;
+    for (; turns < kTurns && stalls == 0; ++turns) {
+        SetEvent(ping);
+        DWORD r;
+        const auto start = Clock::now();
+        while ((r = WaitForSingleObject(pong, 1)) == WAIT_TIMEOUT && Clock::now() - start < std::chrono::seconds(10))
+            ++timeouts;
+        if (r != WAIT_OBJECT_0) {
+            ++stalls;
+            break;
+        }
+    }
+    other.join();
+    EXPECT_EQ(stalls, 0);
+    EXPECT_EQ(turns, kTurns);
+    EXPECT_EQ(WaitForSingleObject(ping, 0), WAIT_TIMEOUT) << "a set left over";
+    EXPECT_EQ(WaitForSingleObject(pong, 0), WAIT_TIMEOUT) << "a set left over";
+    std::printf("%d turns, %d waits timed out\n", turns, timeouts);
+    CloseHandle(ping);
+    CloseHandle(pong);
 }
 
 TEST_F(EventTest, CloseWhileWaitedOnKeepsTheObjectForTheWaiter)
