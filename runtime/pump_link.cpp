@@ -65,8 +65,9 @@ bool start_pumps(SOCKET sock)
     for (LPTHREAD_START_ROUTINE pump : {VxDToNetThread, NetToVxDThread}) {
         // Each thread owns one reference, handed over in its parameter.
         auto* param = new std::shared_ptr<PumpLink>(link);
-        DWORD tid;
-        HANDLE h = CreateThread(nullptr, kPumpStack, pump, param, 0, &tid);
+        // No thread id is asked for: nothing uses it, and the pump can
+        // start without this thread waiting until it runs.
+        HANDLE h = CreateThread(nullptr, kPumpStack, pump, param, 0, nullptr);
         if (h) {
             CloseHandle(h);
             continue;

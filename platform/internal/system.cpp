@@ -2,6 +2,10 @@
 
 #include "internal/fd.h"
 
+#include <atomic>
+#include <mutex>
+
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,6 +53,43 @@ SysResult<int> eventfd()
 SysResult<pid_t> waitpid(pid_t pid, int* status, int options)
 {
     return result_of<pid_t>(retry_eintr([&] { return ::waitpid(pid, status, options); }));
+}
+
+namespace {
+
+std::atomic<pid_t> g_pid{0};
+thread_local pid_t t_tid = 0;
+
+void refresh_pid()
+{
+    g_pid.store(::getpid(), std::memory_order_relaxed);
+}
+
+// A forked child runs on the thread that forked, under a new id.
+void refresh_in_child()
+{
+    refresh_pid();
+    t_tid = 0;
+}
+
+} // namespace
+
+pid_t process_id()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        refresh_pid();
+        ::pthread_atfork(nullptr, nullptr, refresh_in_child);
+    });
+    return g_pid.load(std::memory_order_relaxed);
+}
+
+pid_t thread_id()
+{
+    process_id(); // the fork handler is in place
+    if (t_tid == 0)
+        t_tid = ::gettid();
+    return t_tid;
 }
 
 } // namespace sys

@@ -42,4 +42,10 @@ SysResult<int> eventfd();
 // waitpid with EINTR retried; the pid waited for.
 SysResult<pid_t> waitpid(pid_t pid, int* status, int options);
 
+// This process's id, without a system call: window handles and the
+// registry's stores compare it on every use. A forked child gets its own.
+pid_t process_id();
+// The calling thread's id, likewise.
+pid_t thread_id();
+
 } // namespace kolm::platform::sys

@@ -9,6 +9,7 @@
 
 #include "kernel/win32_error.h"
 #include "win32.h"
+#include "internal/system.h"
 
 namespace kolm::platform {
 
@@ -111,7 +112,7 @@ void* thread_main(void* arg)
 {
     std::unique_ptr<StartBlock> block(static_cast<StartBlock*>(arg));
     FinishOnExit finisher{std::move(block->self)};
-    finisher.self->started(static_cast<DWORD>(::gettid()));
+    finisher.self->started(static_cast<DWORD>(sys::thread_id()));
     const auto start = block->start;
     const auto parameter = block->parameter;
     block.reset();
@@ -159,9 +160,10 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T dwStackSize, LPTHREAD_START_RO
         SetLastError(rc == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : win32_error_from_errno(rc));
         return nullptr;
     }
-    const DWORD id = self->wait_started();
+    // The id is the thread's own, known once it runs: a caller that asks
+    // for it waits for that, one that does not can go on at once.
     if (lpThreadId)
-        *lpThreadId = id;
+        *lpThreadId = self->wait_started();
     return *handle;
 }
 
@@ -190,10 +192,10 @@ BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
 
 DWORD GetCurrentThreadId()
 {
-    return static_cast<DWORD>(::gettid());
+    return static_cast<DWORD>(kolm::platform::sys::thread_id());
 }
 
 DWORD GetCurrentProcessId()
 {
-    return static_cast<DWORD>(::getpid());
+    return static_cast<DWORD>(kolm::platform::sys::process_id());
 }

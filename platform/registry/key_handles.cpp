@@ -8,6 +8,7 @@
 #include "internal/machine_root.h"
 #include "internal/process_lifetime.h"
 #include "win32/registry.h"
+#include "internal/system.h"
 
 namespace kolm::platform {
 
@@ -48,11 +49,11 @@ RegResult<std::shared_ptr<RegistryStore>> store_for_path(const std::filesystem::
 
     // A child made by fork must not use its parent's connections: they are
     // dropped unclosed, and the child opens its own.
-    if (cache.pid != ::getpid()) {
+    if (cache.pid != sys::process_id()) {
         for (auto& [path, store] : cache.stores)
             store->abandon();
         cache.stores.clear();
-        cache.pid = ::getpid();
+        cache.pid = sys::process_id();
     }
 
     const std::string key = db_path.string();

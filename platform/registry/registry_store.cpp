@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "kolm/key_path.h"
+#include "internal/system.h"
 
 namespace kolm::platform {
 
@@ -57,7 +58,7 @@ LONG step_done(Statement& st)
 
 } // namespace
 
-RegistryStore::RegistryStore(std::filesystem::path path) : m_path(std::move(path)), m_pid(::getpid())
+RegistryStore::RegistryStore(std::filesystem::path path) : m_path(std::move(path)), m_pid(sys::process_id())
 {
 }
 
@@ -110,7 +111,7 @@ LONG RegistryStore::initialise()
 
 bool RegistryStore::owned_by_this_process() const
 {
-    return m_pid == ::getpid();
+    return m_pid == sys::process_id();
 }
 
 void RegistryStore::abandon()

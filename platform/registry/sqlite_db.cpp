@@ -153,6 +153,13 @@ int Database::exec(const char* sql)
     return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
 }
 
+int Database::run(const char* sql)
+{
+    Statement st(*this, sql);
+    const int rc = st.step();
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 void Database::abandon()
 {
     m_statements.clear();
@@ -174,7 +181,7 @@ sqlite3_stmt* Database::cached(const char* sql, int& rc)
 
 Transaction::Transaction(Database& db, Mode mode) : m_db(db)
 {
-    const int rc = db.exec(mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    const int rc = db.run(mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
     m_status = registry_error_from_sqlite(rc);
     m_open = rc == SQLITE_OK;
 }
@@ -182,14 +189,14 @@ Transaction::Transaction(Database& db, Mode mode) : m_db(db)
 Transaction::~Transaction()
 {
     if (m_open)
-        m_db.exec("ROLLBACK");
+        m_db.run("ROLLBACK");
 }
 
 LONG Transaction::commit()
 {
     if (!m_open)
         return m_status;
-    const int rc = m_db.exec("COMMIT");
+    const int rc = m_db.run("COMMIT");
     if (rc != SQLITE_OK)
         return registry_error_from_sqlite(rc);
     m_open = false;

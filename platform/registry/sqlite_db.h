@@ -62,6 +62,10 @@ public:
 
     // Runs SQL without results; SQLite result code.
     int exec(const char* sql);
+    // Runs one statement without results from the statement cache: for
+    // those every call makes (a transaction's BEGIN and COMMIT), which exec
+    // would parse anew each time. SQLite result code, SQLITE_OK when done.
+    int run(const char* sql);
 
     // Leaves the connection open without closing it: used in a child process
     // after fork, where the connection belongs to the parent.

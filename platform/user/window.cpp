@@ -1,11 +1,13 @@
 #include "user/window.h"
 #include "internal/nocase.h"
+#include "internal/system.h"
 
 #include "user/message_queue.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <set>
 #include <unistd.h>
 
 namespace kolm::platform {
@@ -21,7 +23,7 @@ constexpr DWORD large_form_bit = 0x80000000u;
 class WindowTable {
 public:
     WindowTable()
-        : m_pid(static_cast<DWORD>(::getpid()))
+        : m_pid(static_cast<DWORD>(sys::process_id()))
         , m_limit(hwnd_index_limit(m_pid))
         , m_slots(m_limit)
     {
@@ -49,6 +51,7 @@ public:
             window->handle = encode_hwnd(pid, index);
             window->z_order = ++m_z_counter;
             m_slots[index] = std::move(window);
+            m_live.insert(index);
             return m_slots[index]->handle;
         }
         return 0;
@@ -60,23 +63,26 @@ public:
         if (!parts || parts->pid != m_pid || parts->index >= m_slots.size())
             return;
         m_slots[parts->index].reset();
+        m_live.erase(parts->index);
     }
 
+    // In the order of their slots, as a walk of the table would give them.
     std::vector<DWORD> all() const
     {
         std::vector<DWORD> out;
-        for (const auto& w : m_slots)
-            if (w)
-                out.push_back(w->handle);
+        out.reserve(m_live.size());
+        for (DWORD index : m_live)
+            out.push_back(m_slots[index]->handle);
         return out;
     }
 
-    static DWORD current_pid() { return static_cast<DWORD>(::getpid()); }
+    static DWORD current_pid() { return static_cast<DWORD>(sys::process_id()); }
 
 private:
     DWORD m_pid;
     DWORD m_limit;
     std::vector<std::shared_ptr<Window>> m_slots;
+    std::set<DWORD> m_live; // indexes of the filled slots: a walk of all 32,767 slots costs more than the message it serves
     DWORD m_next = 1;
     unsigned long long m_z_counter = 0;
 };
@@ -154,7 +160,7 @@ WindowHome window_home(HWND h)
     auto parts = decode_hwnd(hwnd_value(h));
     if (!parts || reinterpret_cast<uintptr_t>(h) > 0xFFFFFFFFu)
         return WindowHome::None;
-    return parts->pid == static_cast<DWORD>(::getpid()) ? WindowHome::ThisProcess : WindowHome::OtherProcess;
+    return parts->pid == static_cast<DWORD>(sys::process_id()) ? WindowHome::ThisProcess : WindowHome::OtherProcess;
 }
 
 std::mutex& window_lock()

@@ -2,6 +2,9 @@
 #include <atomic>
 #include <cstring>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "kernel/thread.h"
 #include "test_support.h"
 #include "win32.h"
@@ -88,6 +91,28 @@ TEST_F(ThreadTest, ThreadIdMatchesInsideAndOut)
     ASSERT_NE(no_id, nullptr);
     EXPECT_EQ(WaitForSingleObject(no_id, 10000), WAIT_OBJECT_0);
     CloseHandle(no_id);
+}
+
+// The ids are remembered, not asked of the system each time; a forked
+// child, which runs on the thread that forked, must still get its own.
+TEST_F(ThreadTest, ForkedChildHasIdsOfItsOwn)
+{
+    const DWORD parent_pid = GetCurrentProcessId();
+    const DWORD parent_tid = GetCurrentThreadId();
+    ASSERT_EQ(parent_pid, static_cast<DWORD>(::getpid()));
+    ASSERT_EQ(parent_tid, static_cast<DWORD>(::gettid()));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool ok = GetCurrentProcessId() == static_cast<DWORD>(::getpid())
+            && GetCurrentThreadId() == static_cast<DWORD>(::gettid()) && GetCurrentProcessId() != parent_pid;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child saw its parent's ids";
+    EXPECT_EQ(GetCurrentProcessId(), parent_pid);
+    EXPECT_EQ(GetCurrentThreadId(), parent_tid);
 }
 
 // Needs far more than the 4 KiB the programs ask for: 196 KiB of frames,
