@@ -2,6 +2,7 @@
 
 #include "internal/system.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <sys/uio.h>
@@ -16,6 +17,55 @@ LineInput::LineInput(std::unique_ptr<PtyDevice> pty, PtyWatcher& watcher)
 {
 }
 
+std::optional<size_t> LineInput::write_locked(const iovec* pieces, int count)
+{
+    const int fd = m_pty->master();
+    size_t held_out = 0; // of m_held, written
+    size_t total = 0;    // of pieces, written
+    for (;;) {
+        // What is not yet written: the rest of the held bytes, then the
+        // rest of the pieces, from where the last write ended.
+        iovec left[3];
+        int n = 0;
+        if (held_out < m_held.size())
+            left[n++] = {m_held.data() + held_out, m_held.size() - held_out};
+        size_t skip = total;
+        for (int i = 0; i < count; ++i) {
+            if (skip >= pieces[i].iov_len) {
+                skip -= pieces[i].iov_len;
+                continue;
+            }
+            left[n++] = {static_cast<char*>(pieces[i].iov_base) + skip, pieces[i].iov_len - skip};
+            skip = 0;
+        }
+        if (n == 0)
+            break;
+        const ssize_t w = sys::retry_eintr([&] { return ::writev(fd, left, n); });
+        if (w < 0 && errno != EAGAIN) {
+            // EIO: the application is already gone; its bytes go nowhere.
+            m_held.clear();
+            return std::nullopt;
+        }
+        if (w <= 0)
+            break; // full
+        m_written = true;
+        size_t wrote = static_cast<size_t>(w);
+        const size_t from_held = std::min(wrote, m_held.size() - held_out);
+        held_out += from_held;
+        total += wrote - from_held;
+    }
+    m_held.erase(m_held.begin(), m_held.begin() + static_cast<std::ptrdiff_t>(held_out));
+    return total;
+}
+
+void LineInput::watch_locked(bool on)
+{
+    if (m_watching == on || !m_pty)
+        return;
+    m_watching = on;
+    m_watcher.watch_for_space(m_pty->master(), on);
+}
+
 size_t LineInput::give(const char* first, size_t first_len, const char* second, size_t second_len)
 {
     const size_t len = first_len + second_len;
@@ -25,46 +75,61 @@ size_t LineInput::give(const char* first, size_t first_len, const char* second, 
             trace("input of %zu dropped: no session takes it", len);
         return len;
     }
-    const int fd = m_pty->master();
-    iovec pieces[2] = { { const_cast<char*>(first), first_len }, { const_cast<char*>(second), second_len } };
-    size_t total = 0;
-    bool armed = false;
-    while (total < len) {
-        // The pieces not yet written, from where the last write ended.
-        iovec left[2];
-        int count = 0;
-        size_t skip = total;
-        for (const iovec& p : pieces) {
-            if (skip >= p.iov_len) {
-                skip -= p.iov_len;
-                continue;
-            }
-            left[count++] = { static_cast<char*>(p.iov_base) + skip, p.iov_len - skip };
-            skip = 0;
-        }
-        const ssize_t w = sys::retry_eintr([&] { return ::writev(fd, left, count); });
-        if (w > 0) {
-            total += static_cast<size_t>(w);
-            continue;
-        }
-        if (w == 0 || errno == EAGAIN) {
-            // The watcher reports room only for a want raised before the
-            // pty was found full, so the flag is set first and the write
-            // tried once more.
-            if (armed)
-                break;
-            m_want_space.store(true);
-            m_watcher.watch_for_space(fd, true);
-            armed = true;
-            continue;
-        }
-        // EIO: the application is already gone; its bytes go nowhere.
-        m_written = m_written || total > 0;
+    const iovec pieces[2] = {{const_cast<char*>(first), first_len}, {const_cast<char*>(second), second_len}};
+    const auto written = write_locked(pieces, 2);
+    if (!written)
         return len;
+    // The rest is held, as much as fits, behind what already is.
+    size_t total = *written;
+    size_t skip = total;
+    for (const iovec& p : pieces) {
+        if (skip >= p.iov_len) {
+            skip -= p.iov_len;
+            continue;
+        }
+        const size_t take = std::min(p.iov_len - skip, kHeld - std::min(kHeld, m_held.size()));
+        const char* from = static_cast<const char*>(p.iov_base) + skip;
+        m_held.insert(m_held.end(), from, from + take);
+        total += take;
+        skip = 0;
     }
-    if (total > 0)
-        m_written = true;
+    if (!m_held.empty())
+        watch_locked(true);
+    // The watcher lets the runtime in again once there is room; the want
+    // is raised under the lock it drains under, so it cannot be missed.
+    if (total < len)
+        m_want_space.store(true);
     return total;
+}
+
+size_t LineInput::held() const
+{
+    std::lock_guard lock(m_lock);
+    return m_held.size();
+}
+
+LineInput::Drained LineInput::drain()
+{
+    std::lock_guard lock(m_lock);
+    Drained d;
+    if (!m_pty)
+        return d;
+    if (m_accept && !m_held.empty())
+        write_locked(nullptr, 0);
+    if (m_held.empty() || !m_accept) {
+        m_held.clear();
+        watch_locked(false);
+    }
+    d.let_in = m_want_space.load() && kHeld - m_held.size() >= kResume;
+    return d;
+}
+
+void LineInput::purge()
+{
+    std::lock_guard lock(m_lock);
+    if (!m_held.empty())
+        trace("%zu held bytes purged", m_held.size());
+    m_held.clear();
 }
 
 void LineInput::open(bool accept)
@@ -77,6 +142,7 @@ bool LineInput::end()
 {
     std::lock_guard lock(m_lock);
     m_accept = false;
+    m_held.clear();
     const bool written = m_written;
     m_written = false;
     return written;
@@ -86,18 +152,12 @@ std::unique_ptr<PtyDevice> LineInput::replace(std::unique_ptr<PtyDevice> fresh)
 {
     std::lock_guard lock(m_lock);
     m_accept = false;
+    m_held.clear();
+    // The old pty is unwatched by its owner; the fresh one starts unwatched.
+    m_watching = false;
     std::unique_ptr<PtyDevice> old = std::move(m_pty);
     m_pty = std::move(fresh);
     return old;
-}
-
-// Unwatched first: a give() that finds the pty full again after this
-// watches it anew (both under the lock), so no want is lost.
-void LineInput::unwatch_space()
-{
-    std::lock_guard lock(m_lock);
-    if (m_pty)
-        m_watcher.watch_for_space(m_pty->master(), false);
 }
 
 std::string LineInput::slave_path() const

@@ -340,8 +340,17 @@ void PtyPort::handle_status(unsigned char status)
     // bytes the pty could not take at the last hand-over. Otherwise there
     // is nothing of the application's past in it, and a late purge would
     // drop bytes that arrived after the application's.
-    if ((status & TIOCPKT_FLUSHREAD) && !(status & TIOCPKT_IOCTL) && connected && m_input.left() > 0)
-        raise(CMD_FLUSH_FROM_NET);
+    if ((status & TIOCPKT_FLUSHREAD) && !(status & TIOCPKT_IOCTL)) {
+        // What the port held behind the full pty is the application's
+        // input too. NOTE: the purge makes room in the pty a moment before
+        // it reports itself; held bytes written into that room in between
+        // reach the application, as bytes the runtime hands over in that
+        // moment do.
+        m_input.purge();
+        if (connected && m_input.left() > 0)
+            raise(CMD_FLUSH_FROM_NET);
+        offer_space_again();
+    }
 }
 
 void PtyPort::line_changed()
@@ -364,8 +373,8 @@ void PtyPort::line_changed()
 
 void PtyPort::on_master_writable()
 {
-    m_input.unwatch_space();
-    offer_space_again();
+    if (m_input.drain().let_in)
+        offer_space_again();
 }
 
 void PtyPort::on_wake()

@@ -109,6 +109,8 @@ public:
     // Opens minus closes of the slave by applications, as last counted.
     int applications() const { return m_opens.applications(); }
     size_t buffered_output() const { return m_output.count(); }
+    // Network bytes the port holds behind a full pty.
+    size_t held_input() const { return m_input.held(); }
     // The runtime reported the current session connected.
     bool connected() const { return m_connected_seen.load(); }
     // The runtime said it is ending (SUBF_APP_EXIT): nothing is delivered.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -242,6 +243,64 @@ TEST(PtyPortData, MegabyteToTheApplicationWithASlowReader)
     ASSERT_EQ(got.size(), data.size());
     EXPECT_TRUE(got == data) << "bytes differ";
     EXPECT_TRUE(rig.wait_for([&] { return rig.from_net_pending() == 0; }));
+}
+
+// Behind a full pty the port holds a buffer's worth of the network's bytes
+// before the runtime has to wait.
+TEST(PtyPortData, HeldInputFillsBeforeTheRuntimeWaits)
+{
+    using kolm::platform::portdrv::LineInput;
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_session());
+    const std::string data = pattern(1 << 20, 3);
+    rig.send(data);
+    ASSERT_TRUE(rig.wait_for([&] { return rig.waiting_for_room(); }));
+    // Full when the runtime was turned away; the pty may have taken some
+    // since, but not enough to let the runtime in again.
+    EXPECT_GT(rig.port().held_input(), LineInput::kHeld - LineInput::kResume);
+    const std::string got = app.read_exact(data.size());
+    EXPECT_TRUE(got == data) << "bytes differ";
+    EXPECT_EQ(rig.port().held_input(), 0u);
+}
+
+// What the port holds for the application is its input: a purge drops it
+// with what the pty held, and what the network sends afterwards arrives
+// whole. The purge makes room a moment before it reports itself, and held
+// bytes written into that room still arrive (at most a buffer's worth): so
+// of three purges, one at least must let nothing through.
+TEST(PtyPortData, HeldInputGoesWithAPurge)
+{
+    using kolm::platform::portdrv::LineInput;
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_session());
+    size_t least = SIZE_MAX;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        // Just more than the pty takes, a piece at a time.
+        size_t sent = 0;
+        while (rig.port().held_input() == 0 && sent < (1u << 20)) {
+            rig.send(std::string(1024, 'a'));
+            sent += 1024;
+            ASSERT_TRUE(rig.wait_for([&] { return rig.from_net_pending() == 0; }));
+        }
+        ASSERT_GT(rig.port().held_input(), 0u) << "a megabyte went into the pty";
+        ASSERT_EQ(::tcflush(app.fd(), TCIFLUSH), 0);
+        ASSERT_TRUE(rig.wait_for([&] { return rig.port().held_input() == 0; }));
+        rig.send(std::string(100, 'b'));
+        std::string got;
+        while (got.find('b') == std::string::npos || got.size() - got.find('b') < 100) {
+            const std::string part = app.read_exact(1);
+            ASSERT_EQ(part.size(), 1u) << "after " << got.size() << " bytes";
+            got += part;
+        }
+        const size_t stale = got.find('b');
+        EXPECT_LE(stale, LineInput::kHeld) << "more than the held bytes came through the purge";
+        EXPECT_EQ(got.substr(stale), std::string(100, 'b'));
+        least = std::min(least, stale);
+    }
+    EXPECT_EQ(least, 0u) << "every purge let held bytes through";
 }
 
 TEST(PtyPortData, OutputFlushedByTheApplicationIsDropped)
