@@ -16,7 +16,12 @@ bare pty and a bare TCP loopback connection with nothing between (for bulk
 the slower of the two, for a round trip the two added), and the last column
 what share of that limit the redirector reaches.
 
-Usage: bench/relay_bench.py [--build DIR] [--mib N] [--rtt N]
+With --runs N the whole comparison is made N times, the relays taking
+turns, and each figure is the median of its N values (the ratios are those
+of the medians): run-to-run noise on a shared machine is larger than most
+differences worth seeing.
+
+Usage: bench/relay_bench.py [--build DIR] [--mib N] [--rtt N] [--runs N]
 Needs socat and the built kolm32, kolmreg (scripts/build.sh).
 """
 import argparse
@@ -400,30 +405,34 @@ def main():
     ap.add_argument("--build", default=os.path.join(here, "..", "build"))
     ap.add_argument("--mib", type=int, default=64)
     ap.add_argument("--rtt", type=int, default=10000)
+    ap.add_argument("--runs", type=int, default=1)
     args = ap.parse_args()
     if not shutil.which("socat"):
         sys.exit("socat is not installed (scripts/deps.sh installs it)")
     size = args.mib << 20
     far = {"echo": FarEnd("echo"), "sink": FarEnd("sink", size), "source": FarEnd("source", size)}
     bindir = os.path.join(args.build, "bin")
-    with tempfile.TemporaryDirectory(prefix="kolm-bench-") as work:
-        results = {}
-        red = Redirector(bindir, os.path.join(work, "root"))
-        try:
-            results["redirector"] = measure(red, far, size, args.rtt)
-        finally:
-            red.stop()
-        so = Socat(work)
-        try:
-            results["socat"] = measure(so, far, size, args.rtt)
-        finally:
-            so.stop()
-        results["limit"] = measure_limits(size, args.rtt)
+    runs = {"redirector": [], "socat": [], "limit": []}
+    for _ in range(max(1, args.runs)):
+        with tempfile.TemporaryDirectory(prefix="kolm-bench-") as work:
+            red = Redirector(bindir, os.path.join(work, "root"))
+            try:
+                runs["redirector"].append(measure(red, far, size, args.rtt))
+            finally:
+                red.stop()
+            so = Socat(work)
+            try:
+                runs["socat"].append(measure(so, far, size, args.rtt))
+            finally:
+                so.stop()
+            runs["limit"].append(measure_limits(size, args.rtt))
+    results = {name: {key: statistics.median(r[key] for r in rs) for key in rs[0]} for name, rs in runs.items()}
     rows = [("to_net_MBps", "application -> network, MB/s"), ("from_net_MBps", "network -> application, MB/s"),
             ("rtt_median_us", "1-byte round trip, median us"), ("rtt_p99_us", "1-byte round trip, p99 us"),
             ("open_to_first_ms", "open() to first echoed byte, ms"),
             ("idle_wakeups_per_s", "idle wake-ups per second"), ("peak_rss_kib", "peak RSS, KiB")]
-    print(f"payload {args.mib} MiB, {args.rtt} round trips")
+    median = f", median of {args.runs} runs" if args.runs > 1 else ""
+    print(f"payload {args.mib} MiB, {args.rtt} round trips{median}")
     print(f"{'':34} {'redirector':>12} {'socat':>12} {'ratio':>8} {'limit':>10} {'of limit':>9}")
     for key, label in rows:
         a, b = results["redirector"][key], results["socat"][key]

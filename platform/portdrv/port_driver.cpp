@@ -112,6 +112,11 @@ DWORD PortDriver::do_read(const vxdParam& p)
     Ring r = ring_of(p);
     AppyQ* q = r.q;
     DWORD moved = 0;
+    // An empty ring is filled from its start: the runtime then sends what
+    // it holds in one piece, not in two around the end. (Nothing of an
+    // empty ring can be on its way out, so its place does not matter.)
+    if (q->count == 0)
+        q->head = q->tail = 0;
     // The ring never holds more than size - 1 bytes, so head == tail means
     // empty for both sides.
     while (q->count < q->size - 1) {

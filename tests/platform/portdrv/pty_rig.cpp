@@ -165,7 +165,12 @@ void PtyRig::pump_to_net()
     p.buf = kolm_ptr32_from(m_to_net_buf.data());
     p.q = kolm_ptr32_from(&q);
     for (;;) {
+        const bool was_empty = q.count == 0;
         const DWORD nread = q.count < q.size - 1 ? call(DIOC_READ, p) : 0;
+        if (was_empty && nread > 0 && q.head + q.count > q.size) {
+            std::lock_guard lock(m_lock);
+            ++m_split_reads;
+        }
         size_t nwrite = 0;
         if (m_net_open.load() && q.count > 0) {
             std::lock_guard lock(m_lock);
@@ -186,6 +191,12 @@ void PtyRig::on_flush_to_net(std::function<void()> hook)
 {
     std::lock_guard lock(m_lock);
     m_flush_hook = std::move(hook);
+}
+
+int PtyRig::split_reads() const
+{
+    std::lock_guard lock(m_lock);
+    return m_split_reads;
 }
 
 int PtyRig::to_net_flushes() const

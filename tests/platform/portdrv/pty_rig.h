@@ -57,6 +57,7 @@ public:
     void pump_to_net();
     size_t to_net_queued() const; // bytes read from the driver, not yet sent
     int to_net_flushes() const;   // times the hook ran and the queue was emptied
+    int split_reads() const;      // DIOC_READs into an empty queue that ran round its end
 
     std::string net_received() const;
     std::vector<int> commands() const; // in the order the runtime handled them
@@ -107,6 +108,7 @@ private:
     std::atomic<bool> m_net_open{true};
     std::function<void()> m_flush_hook; // guarded by m_lock
     int m_to_net_flushes = 0;           // guarded by m_lock
+    int m_split_reads = 0;              // guarded by m_lock
 
     // The pump's toNetQ, shared with the flush as the runtime's is.
     mutable std::mutex m_to_net_lock;
