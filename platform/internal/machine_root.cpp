@@ -1,6 +1,7 @@
 #include "internal/machine_root.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace kolm::platform {
@@ -30,7 +31,21 @@ std::filesystem::path machine_root()
         const char* home = std::getenv("HOME");
         root = std::filesystem::path(home && *home ? home : "/tmp") / ".local/share" / KOLM_FOLDER;
     }
+    // Every registry call and screen line asks for the root: it is made
+    // (and looked at) once per root, not at each of them.
+    static std::mutex lock;
+    static std::filesystem::path made; // the last root found or made a folder
+    {
+        std::lock_guard guard(lock);
+        if (root == made)
+            return root;
+    }
     make_dirs(root, 0700);
+    std::error_code ec;
+    if (std::filesystem::is_directory(root, ec)) {
+        std::lock_guard guard(lock);
+        made = root;
+    }
     return root;
 }
 
