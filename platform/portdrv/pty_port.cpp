@@ -229,7 +229,12 @@ void PtyPort::read_master()
     // so does a newcomer that may have opened the port after a last close.
     if (m_prep_deferred || m_opens.reopen_unsure())
         return;
-    if (fill_ring() && !m_commands.ended())
+    fill_ring();
+}
+
+void PtyPort::output_ready()
+{
+    if (!m_commands.ended())
         if (auto d = m_commands.driver())
             d->output_ready();
 }
@@ -240,8 +245,8 @@ bool PtyPort::reopen_queued()
     return m_opens.reopen_queued();
 }
 
-// Reads the master into the ring while there is room. Returns whether
-// data was added.
+// Reads the master into the ring while there is room, and tells the
+// runtime of what it added.
 //
 // The pty gives the bytes of whoever holds the slave, and inotify tells of
 // opens and closes only afterwards: the session we know of may have ended
@@ -252,7 +257,7 @@ bool PtyPort::reopen_queued()
 // told apart: all of them go to the next session rather than on a
 // connection about to end. The older ones then reach the same service a
 // moment later; nothing is lost.
-bool PtyPort::fill_ring()
+void PtyPort::fill_ring()
 {
     const int fd = m_input.pty().master();
     const bool eof_before = m_master_eof;
@@ -291,14 +296,16 @@ bool PtyPort::fill_ring()
             continue;
         }
         got = m_output.append(buf + 1, len) || got;
-        // A short read took all there was: the runtime is told now rather
-        // than after one more read that finds nothing. Bytes that come
-        // later report the master ready again (it is watched edge-triggered,
-        // and every arrival is an edge).
-        if (len < want)
-            break;
+        // A short read took all there was: the runtime is told now, not
+        // after the read that finds nothing more. That read is still made:
+        // it is the one that tells that the application closed the slave.
+        if (got && len < want) {
+            output_ready();
+            got = false;
+        }
     }
-    return got;
+    if (got)
+        output_ready();
 }
 
 void PtyPort::handle_status(unsigned char status)

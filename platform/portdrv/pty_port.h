@@ -140,7 +140,8 @@ private:
     void settle_reopen(bool grace_over);
     void on_deadlines();
     void read_master();
-    bool fill_ring();
+    void fill_ring();
+    void output_ready(); // tells the runtime the ring holds output
     bool reopen_queued();
     void handle_status(unsigned char status);
     void line_changed();

@@ -360,6 +360,29 @@ TEST(PtyPortData, OutputWrittenBeforeCloseIsTakenBeforeDisc)
     EXPECT_EQ(rig.split_reads(), 0);
 }
 
+// An application that writes its last bytes and closes at once: the
+// close is seen as soon as those bytes are read, not when the closing
+// session's wait for its output runs out (a minute here, past every bound).
+TEST(PtyPortData, ACloseRightAfterTheLastBytesIsSeenAtOnce)
+{
+    PtyPortOptions options;
+    options.closing_wait = std::chrono::minutes(1);
+    PtyRig rig(options);
+    std::string all;
+    for (int i = 1; i <= 20; ++i) {
+        SCOPED_TRACE(i);
+        const std::string last = "bye " + std::to_string(i) + "\n";
+        {
+            App app(rig.link());
+            ASSERT_TRUE(rig.wait_session(i));
+            ASSERT_TRUE(app.write_all(last));
+        }
+        all += last;
+        ASSERT_TRUE(rig.wait_command(CMD_DISC, i));
+        EXPECT_EQ(rig.net_received(), all);
+    }
+}
+
 TEST(PtyPortData, NothingReachesAClosedPortOrTheNextSession)
 {
     PtyRig rig;
