@@ -108,20 +108,18 @@ size_t LineInput::held() const
     return m_held.size();
 }
 
-LineInput::Drained LineInput::drain()
+bool LineInput::drain()
 {
     std::lock_guard lock(m_lock);
-    Drained d;
     if (!m_pty)
-        return d;
+        return false;
     if (m_accept && !m_held.empty())
         write_locked(nullptr, 0);
     if (m_held.empty() || !m_accept) {
         m_held.clear();
         watch_locked(false);
     }
-    d.let_in = m_want_space.load() && kHeld - m_held.size() >= kResume;
-    return d;
+    return m_want_space.load() && kHeld - m_held.size() >= kResume;
 }
 
 void LineInput::purge()

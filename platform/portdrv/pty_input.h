@@ -64,11 +64,9 @@ public:
     // Puts `fresh` in place of the pty, input off; returns the old one.
     std::unique_ptr<PtyDevice> replace(std::unique_ptr<PtyDevice> fresh);
     // The watcher saw room: writes what is held, and stops watching for
-    // room once nothing is.
-    struct Drained {
-        bool let_in = false; // the runtime waits for room and should now be let in (take_space_want)
-    };
-    Drained drain();
+    // room once nothing is. True when the runtime waits for room and should
+    // now be let in (take_space_want).
+    bool drain();
     // The application purged its input: what is held for it goes too.
     void purge();
     // Whether the runtime waited for room (and no longer does).

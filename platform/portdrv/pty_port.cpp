@@ -380,7 +380,7 @@ void PtyPort::line_changed()
 
 void PtyPort::on_master_writable()
 {
-    if (m_input.drain().let_in)
+    if (m_input.drain())
         offer_space_again();
 }
 
