@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "internal/process_lifetime.h"
+#include "internal/thread_plug.h"
 
 namespace kolm::platform {
 
@@ -187,6 +188,8 @@ WaitOutcome wait_objects(std::span<const std::shared_ptr<Waitable>> objects, Wai
     const auto deadline = deadline_after(timeout_ms);
     WaitRegistration registration(w); // leaves the lists under the lock again
     lock.unlock();
+    // Registered first: a set during the held work still wakes this wait.
+    sys::unplug();
     while (w.woken.load(std::memory_order_acquire) == 0) {
         if (!futex_wait(&w.woken, deadline))
             break;

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "internal/thread_plug.h"
 #include "win32.h"
 
 DWORD GetTickCount()
@@ -18,6 +19,7 @@ DWORD GetTickCount()
 
 void Sleep(DWORD dwMilliseconds)
 {
+    kolm::platform::sys::unplug();
     if (dwMilliseconds == 0) {
         ::sched_yield();
         return;

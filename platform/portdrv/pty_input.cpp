@@ -49,6 +49,7 @@ std::optional<size_t> LineInput::write_locked(const iovec* pieces, int count)
         if (w <= 0)
             break; // full
         m_written = true;
+        m_writes.fetch_add(1, std::memory_order_relaxed);
         size_t wrote = static_cast<size_t>(w);
         const size_t from_held = std::min(wrote, m_held.size() - held_out);
         held_out += from_held;
@@ -66,21 +67,31 @@ void LineInput::watch_locked(bool on)
     m_watcher.watch_for_space(m_pty->master(), on);
 }
 
-size_t LineInput::give(const char* first, size_t first_len, const char* second, size_t second_len)
+LineInput::Given LineInput::give(const char* first, size_t first_len, const char* second, size_t second_len)
 {
     const size_t len = first_len + second_len;
     std::lock_guard lock(m_lock);
     if (!m_accept || !m_pty) {
         if (len > 0)
             trace("input of %zu dropped: no session takes it", len);
-        return len;
+        return {len, false};
+    }
+    if (!m_watching && m_held.size() + len < kGather) {
+        m_held.insert(m_held.end(), first, first + first_len);
+        m_held.insert(m_held.end(), second, second + second_len);
+        return {len, true};
     }
     const iovec pieces[2] = {{const_cast<char*>(first), first_len}, {const_cast<char*>(second), second_len}};
-    const auto written = write_locked(pieces, 2);
-    if (!written)
-        return len;
+    size_t total = 0;
+    // Behind a full pty a write would only fail: the watcher writes on
+    // when the application has read.
+    if (!m_watching) {
+        const auto written = write_locked(pieces, 2);
+        if (!written)
+            return {len, false};
+        total = *written;
+    }
     // The rest is held, as much as fits, behind what already is.
-    size_t total = *written;
     size_t skip = total;
     for (const iovec& p : pieces) {
         if (skip >= p.iov_len) {
@@ -99,13 +110,23 @@ size_t LineInput::give(const char* first, size_t first_len, const char* second, 
     // is raised under the lock it drains under, so it cannot be missed.
     if (total < len)
         m_want_space.store(true);
-    return total;
+    return {total, false};
+}
+
+void LineInput::unplug()
+{
+    std::lock_guard lock(m_lock);
+    // Behind a full pty the watcher writes on; without a session nothing is.
+    if (m_watching || !m_accept || !m_pty || m_held.empty())
+        return;
+    if (write_locked(nullptr, 0) && !m_held.empty())
+        watch_locked(true);
 }
 
 size_t LineInput::held() const
 {
     std::lock_guard lock(m_lock);
-    return m_held.size();
+    return m_watching ? m_held.size() : 0;
 }
 
 bool LineInput::drain()

@@ -14,10 +14,20 @@
 // of it is free: so a slow reader costs a wake-up of the runtime per few
 // KiB, not per piece of its 1024-byte queue.
 //
-// Threads: give() and set_left() on the runtime's pump thread; open(),
+// While the pty has room, the pieces the pump hands over one after the
+// other are gathered instead, up to kGather bytes, and written in one go
+// when the pump is about to wait (the caller plugs its thread with the
+// port, see internal/thread_plug.h) or once a write's worth has gathered:
+// a pty write costs a wake-up of the kernel's tty worker and of the
+// application, whatever its size. A byte that is the last of what the
+// network sent is still written before the pump sleeps, so nothing waits
+// for more input to push it out.
+//
+// Threads: give(), unplug() and set_left() on the runtime's pump thread; open(),
 // end(), replace(), drain(), purge(), take_space_want() and pty() on the
 // watcher thread (which alone replaces the pty, and so reads it freely);
-// slave_path(), published_path(), held() and left() from any thread.
+// slave_path(), published_path(), held(), writes() and left() from any
+// thread.
 #pragma once
 
 #include <atomic>
@@ -42,19 +52,31 @@ public:
     static constexpr size_t kHeld = 16384;
     // Room in the held bytes at which a waiting runtime is let in again.
     static constexpr size_t kResume = kHeld / 2;
+    // Most bytes gathered for one write while the pty has room.
+    static constexpr size_t kGather = 8192;
+
+    struct Given {
+        size_t taken;  // of the pieces, taken (written, held or dropped)
+        bool gathered; // bytes wait for unplug(): the caller's thread must plug
+    };
 
     LineInput(std::unique_ptr<PtyDevice> pty, PtyWatcher& watcher);
 
-    // Writes what is held and then both pieces to the master while a
-    // session takes input, holding what the pty cannot take yet; returns
-    // what was taken. Without a session, or once the application is gone,
-    // everything counts as taken (dropped).
-    size_t give(const char* first, size_t first_len, const char* second, size_t second_len);
+    // Gathers both pieces while a session takes input and the pty has
+    // room, or writes what is held and then both pieces to the master,
+    // holding what the pty cannot take yet. Without a session, or once the
+    // application is gone, everything counts as taken (dropped).
+    Given give(const char* first, size_t first_len, const char* second, size_t second_len);
+    // Writes what was gathered; what the pty cannot take stays held for
+    // the watcher.
+    void unplug();
     // Bytes the runtime still held after its last DIOC_WRITE.
     void set_left(size_t left) { m_from_net_left.store(left); }
     size_t left() const { return m_from_net_left.load(); }
-    // Bytes held behind the pty.
+    // Bytes held behind a full pty (not those gathered while it has room).
     size_t held() const;
+    // Writes into the pty so far.
+    size_t writes() const { return m_writes.load(); }
 
     // The session's Prep was raised: input is taken (`accept`) from now on.
     void open(bool accept);
@@ -89,9 +111,12 @@ private:
     bool m_accept = false;            // a session's Prep was raised and it has not ended; guarded
     bool m_written = false;           // the session wrote bytes to the pty; guarded
     bool m_watching = false;          // EPOLLOUT is asked for; guarded
-    std::vector<char> m_held;         // bytes behind a full pty, oldest first; guarded
+    // Bytes gathered (the pty had room) or behind a full pty (m_watching),
+    // oldest first; guarded.
+    std::vector<char> m_held;
     std::atomic<bool> m_want_space{false};  // the runtime could not hand over all it had
     std::atomic<size_t> m_from_net_left{0}; // bytes the runtime held after its last DIOC_WRITE
+    std::atomic<size_t> m_writes{0};        // successful writes into the pty
 };
 
 } // namespace kolm::platform::portdrv

@@ -23,6 +23,7 @@ SysResult<std::shared_ptr<PtyPort>> PtyPort::create(PtyPortOptions options)
     if (!pty)
         return failed(pty.error());
     std::shared_ptr<PtyPort> port(new PtyPort(std::move(options), std::move(pty.value())));
+    port->m_self = std::shared_ptr<sys::Pluggable>(port, static_cast<sys::Pluggable*>(port.get()));
     if (!port->m_watcher.open(port->m_opt.port_name))
         return failed(SysError{"watch descriptors", errno});
     int wd = -1;
@@ -101,12 +102,20 @@ void PtyPort::read_done(size_t moved)
 
 size_t PtyPort::give_input(const char* src, size_t len)
 {
-    return m_input.give(src, len, nullptr, 0);
+    return give_input_pieces(src, len, nullptr, 0);
 }
 
 size_t PtyPort::give_input_pieces(const char* first, size_t first_len, const char* second, size_t second_len)
 {
-    return m_input.give(first, first_len, second, second_len);
+    const LineInput::Given g = m_input.give(first, first_len, second, second_len);
+    if (g.gathered)
+        sys::plug(m_self);
+    return g.taken;
+}
+
+void PtyPort::unplug()
+{
+    m_input.unplug();
 }
 
 void PtyPort::write_done(size_t taken, size_t left)

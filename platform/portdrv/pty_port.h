@@ -59,6 +59,7 @@
 
 #include <unistd.h>
 
+#include "internal/thread_plug.h"
 #include "portdrv/port_driver.h"
 #include "portdrv/pty_device.h"
 #include "portdrv/pty_input.h"
@@ -80,7 +81,10 @@ struct PtyPortOptions {
     std::chrono::milliseconds closing_wait{3000};
 };
 
-class PtyPort final : public AppSide, private SlaveOpenTracker::Listener, private PtyWatcher::Handler {
+class PtyPort final : public AppSide,
+                      private SlaveOpenTracker::Listener,
+                      private PtyWatcher::Handler,
+                      private sys::Pluggable {
 public:
     static constexpr size_t kMasterRead = OutputRing::kMasterRead;
 
@@ -111,6 +115,8 @@ public:
     size_t buffered_output() const { return m_output.count(); }
     // Network bytes the port holds behind a full pty.
     size_t held_input() const { return m_input.held(); }
+    // Writes of network bytes into the pty so far.
+    size_t input_writes() const { return m_input.writes(); }
     // The runtime reported the current session connected.
     bool connected() const { return m_connected_seen.load(); }
     // The runtime said it is ending (SUBF_APP_EXIT): nothing is delivered.
@@ -130,6 +136,8 @@ private:
 
     PtyPort(PtyPortOptions options, std::unique_ptr<PtyDevice> pty);
     void publish(const std::string& slave);
+    // Input gathered on the pump's thread goes into the pty (sys::unplug).
+    void unplug() override;
 
     // Everything below runs on the watcher thread.
     // What the watcher saw (pty_port.cpp).
@@ -168,6 +176,7 @@ private:
     const PtyPortOptions m_opt;
     const std::filesystem::path m_link; // dev/<port_name>
     std::string m_link_problem;         // set by create(), then read-only
+    std::weak_ptr<sys::Pluggable> m_self; // set by create(): what a pump's thread plugs
 
     // The pieces. The watcher is declared before what its thread uses and
     // stopped first (in stop()), so no piece is gone while it runs.

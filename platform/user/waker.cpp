@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <poll.h>
 
+#include "internal/thread_plug.h"
+
 namespace kolm::platform {
 
 Ready poll_readable(const int* fds, bool* ready, int count, std::optional<Clock::time_point> deadline)
@@ -24,6 +26,8 @@ Ready poll_readable(const int* fds, bool* ready, int count, std::optional<Clock:
             auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
             timeout = left <= 0 ? 0 : (left > INT32_MAX ? INT32_MAX : static_cast<int>(left));
         }
+        if (timeout != 0)
+            sys::unplug();
         int n = ::poll(pfds, static_cast<nfds_t>(count), timeout);
         if (n < 0) {
             if (errno == EINTR)

@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include "internal/thread_plug.h"
+
 namespace kolm::platform::wire {
 
 namespace {
@@ -336,6 +338,7 @@ namespace {
 // Waits until fd is ready for `events`, or the deadline passes.
 IoResult wait_fd(int fd, short events, Clock::time_point deadline)
 {
+    sys::unplug();
     pollfd p { fd, events, 0 };
     for (;;) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();

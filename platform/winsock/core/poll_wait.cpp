@@ -4,6 +4,8 @@
 #include <climits>
 #include <poll.h>
 
+#include "internal/thread_plug.h"
+
 namespace kolm::platform::net {
 
 int poll_timeout_ms(std::optional<Clock::time_point> deadline)
@@ -20,6 +22,7 @@ int poll_timeout_ms(std::optional<Clock::time_point> deadline)
 WaitResult wait_fd(int fd, short events, int cancel_fd, std::optional<Clock::time_point> deadline,
                    short* revents)
 {
+    sys::unplug();
     for (;;) {
         pollfd fds[2] = {{fd, events, 0}, {cancel_fd, POLLIN, 0}};
         const int n = ::poll(fds, 2, poll_timeout_ms(deadline));

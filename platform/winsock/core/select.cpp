@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <poll.h>
 
+#include "internal/thread_plug.h"
+
 namespace kolm::platform::net {
 
 namespace {
@@ -55,6 +57,8 @@ int select_sockets(std::vector<SelectEntry>& entries, std::optional<std::chrono:
         }
 
         const int wait_ms = ready_now ? 0 : poll_timeout_ms(deadline);
+        if (wait_ms != 0)
+            sys::unplug();
         const int n = ::poll(fds.data(), fds.size(), wait_ms);
         if (n < 0 && errno == EINTR)
             continue;

@@ -264,6 +264,24 @@ TEST(PtyPortData, HeldInputFillsBeforeTheRuntimeWaits)
     EXPECT_EQ(rig.port().held_input(), 0u);
 }
 
+// Pieces the runtime hands over one after the other while the pty has room
+// are gathered into few writes: a pty write costs wake-ups whatever its
+// size. The last of them still goes in as soon as the runtime waits, with
+// nothing more to push it out.
+TEST(PtyPortData, InputHandedOverBackToBackGoesInFewWrites)
+{
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_session());
+    const size_t before = rig.port().input_writes();
+    // Sixteen of the runtime's pieces, fewer bytes than an unread pty takes.
+    const std::string data = pattern(16 * 1023 + 5, 7);
+    rig.send(data);
+    const std::string got = app.read_exact(data.size());
+    EXPECT_TRUE(got == data) << "bytes differ";
+    EXPECT_LE(rig.port().input_writes() - before, 3u) << "one write per piece";
+}
+
 // What the port holds for the application is its input: a purge drops it
 // with what the pty held, and what the network sends afterwards arrives
 // whole. The purge makes room a moment before it reports itself, and held

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "internal/thread_plug.h"
 #include "ws_test_util.h"
 
 namespace {
@@ -309,6 +310,38 @@ TEST_F(Tcp, SelectWithoutTimeOutWaitsForData)
     t.join();
     EXPECT_EQ(result.load(), 1);
     EXPECT_TRUE(FD_ISSET(server, &waiting));
+}
+
+// Work a thread holds back (the port's gathered input) is done before the
+// thread blocks in a receive or a select: here that work is what sends the
+// byte waited for, so a wait that slept first would never end.
+class SendOnUnplug final : public kolm::platform::sys::Pluggable {
+public:
+    explicit SendOnUnplug(SOCKET s) : m_s(s) {}
+    void unplug() override { sent = send(m_s, "!", 1, 0); }
+    int sent = 0;
+
+private:
+    SOCKET m_s;
+};
+
+TEST_F(Tcp, ABlockingReceiveOrSelectDoesTheThreadsHeldWorkFirst)
+{
+    connect_pair();
+    auto work = std::make_shared<SendOnUnplug>(client);
+    kolm::platform::sys::plug(work);
+    char c = 0;
+    EXPECT_EQ(recv(server, &c, 1, 0), 1);
+    EXPECT_EQ(c, '!');
+
+    work = std::make_shared<SendOnUnplug>(client);
+    kolm::platform::sys::plug(work);
+    fd_set rd;
+    FD_ZERO(&rd);
+    FD_SET(server, &rd);
+    timeval limit{10, 0};
+    EXPECT_EQ(select(0, &rd, nullptr, nullptr, &limit), 1);
+    EXPECT_EQ(work->sent, 1);
 }
 
 TEST_F(Tcp, ClosingASocketWakesAThreadBlockedInRecv)
