@@ -1,5 +1,7 @@
 #include "portdrv/port_driver.h"
 
+#include "internal/thread_plug.h"
+
 #include <cstring>
 
 #include "kernel/sync.h"
@@ -61,6 +63,11 @@ Result<DWORD> PortDriver::ioctl(DWORD code, const void* in, DWORD in_len, void* 
 {
     DriverCall call;
     call.code = code;
+    // Network bytes this thread handed over are in the pty before anything
+    // else it tells the driver: a pump that met the far end's close right
+    // after its last bytes reports the close next, without waiting between.
+    if (code != DIOC_WRITE)
+        sys::unplug();
     Result<DWORD> result = Win32Error{ERROR_INVALID_FUNCTION};
     if (code == DIOC_REGISTER) {
         result = in ? do_register(in) : Result<DWORD>(Win32Error{ERROR_INVALID_PARAMETER});

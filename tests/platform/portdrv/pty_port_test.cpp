@@ -282,6 +282,21 @@ TEST(PtyPortData, InputHandedOverBackToBackGoesInFewWrites)
     EXPECT_LE(rig.port().input_writes() - before, 3u) << "one write per piece";
 }
 
+// The far end's last bytes and its close can come in one receive: the pump
+// then reports the close right after handing the bytes over. They must be
+// in the pty by then, not gathered for a wait that never comes.
+TEST(PtyPortData, LastBytesGoInBeforeTheNetworksClose)
+{
+    PtyRig rig;
+    App app(rig.link());
+    ASSERT_TRUE(rig.wait_session());
+    const size_t before = rig.port().input_writes();
+    rig.send_then_close("bye");
+    ASSERT_TRUE(rig.wait_for([&] { return rig.input_writes_at_close() != SIZE_MAX; }));
+    EXPECT_GT(rig.input_writes_at_close(), before) << "the close overtook the bytes";
+    EXPECT_TRUE(rig.wait_for([&] { return rig.port().generation() == 2; })) << "no hang-up";
+}
+
 // What the port holds for the application is its input: a purge drops it
 // with what the pty held, and what the network sends afterwards arrives
 // whole. The purge makes room a moment before it reports itself, and held

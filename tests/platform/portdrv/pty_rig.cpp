@@ -251,9 +251,38 @@ void PtyRig::from_net_thread()
             }
             continue;
         }
+        bool close_now;
+        {
+            std::lock_guard lock(m_lock);
+            close_now = m_close_after_send && m_net_outgoing.empty();
+            if (close_now)
+                m_close_after_send = false;
+        }
+        if (close_now) {
+            subf(SUBF_NET_CLOSED);
+            std::lock_guard lock(m_lock);
+            m_writes_at_close = m_port->input_writes();
+            m_changed.notify_all();
+        }
         if (!wait_or_stop(m_outgoing, m_stop))
             return;
     }
+}
+
+void PtyRig::send_then_close(const std::string& bytes)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_net_outgoing += bytes;
+        m_close_after_send = true;
+    }
+    SetEvent(m_outgoing);
+}
+
+size_t PtyRig::input_writes_at_close() const
+{
+    std::lock_guard lock(m_lock);
+    return m_writes_at_close;
 }
 
 void PtyRig::send(const std::string& bytes)

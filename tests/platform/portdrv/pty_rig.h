@@ -46,6 +46,13 @@ public:
     void subf(int code);
     // Bytes arriving from the network for the application.
     void send(const std::string& bytes);
+    // Bytes arriving with the network's close: the network-to-driver pump
+    // hands them over and reports SUBF_NET_CLOSED next, without waiting
+    // between, as the runtime's pump does when a receive meets the close.
+    void send_then_close(const std::string& bytes);
+    // Writes into the pty the port had made when that close was reported;
+    // SIZE_MAX until it was.
+    size_t input_writes_at_close() const;
     // While closed, the network takes nothing from toNetQ (a slow far end).
     void set_net_open(bool open);
 
@@ -104,6 +111,8 @@ private:
     size_t m_input_waits = 0;       // guarded
     bool m_waiting_for_room = false; // guarded
     size_t m_net_at_disc = 0;       // guarded
+    bool m_close_after_send = false; // guarded
+    size_t m_writes_at_close = SIZE_MAX; // guarded
     bool m_connected = false;       // guarded
     std::atomic<bool> m_net_open{true};
     std::function<void()> m_flush_hook; // guarded by m_lock
