@@ -40,6 +40,9 @@ std::optional<size_t> LineInput::write_locked(const iovec* pieces, int count)
         }
         if (n == 0)
             break;
+        size_t asked = 0;
+        for (int i = 0; i < n; ++i)
+            asked += left[i].iov_len;
         const ssize_t w = sys::retry_eintr([&] { return ::writev(fd, left, n); });
         if (w < 0 && errno != EAGAIN) {
             // EIO: the application is already gone; its bytes go nowhere.
@@ -54,6 +57,10 @@ std::optional<size_t> LineInput::write_locked(const iovec* pieces, int count)
         const size_t from_held = std::min(wrote, m_held.size() - held_out);
         held_out += from_held;
         total += wrote - from_held;
+        // A pty takes all it has room for: a short write found it full, and
+        // another would only fail.
+        if (wrote < asked)
+            break;
     }
     m_held.erase(m_held.begin(), m_held.begin() + static_cast<std::ptrdiff_t>(held_out));
     return total;
