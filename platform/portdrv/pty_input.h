@@ -23,11 +23,11 @@
 // network sent is still written before the pump sleeps, so nothing waits
 // for more input to push it out.
 //
-// Threads: give(), unplug() and set_left() on the runtime's pump thread; open(),
-// end(), replace(), drain(), purge(), take_space_want() and pty() on the
-// watcher thread (which alone replaces the pty, and so reads it freely);
-// slave_path(), published_path(), held(), writes() and left() from any
-// thread.
+// Threads: give(), unplug() and set_left() on the runtime's pump thread;
+// open(), end(), replace(), drain(), purge(), take_space_want() and pty()
+// on the watcher thread (which alone replaces the pty, and so reads it
+// freely); slave_path(), published_path(), held(), writes() and left()
+// from any thread.
 #pragma once
 
 #include <atomic>
