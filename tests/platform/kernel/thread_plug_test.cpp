@@ -71,8 +71,7 @@ TEST(ThreadPlug, WorkThatWaitsAgainDoesNotRunTwice)
     // Held work may itself reach a wait (a write that blocks, a lock): the
     // plug is cleared before the work runs, so the wait inside does not
     // start it again.
-    std::shared_ptr<Held> a;
-    a = std::make_shared<Held>([] { Sleep(1); });
+    auto a = std::make_shared<Held>([] { Sleep(1); });
     sys::plug(a);
     sys::unplug();
     EXPECT_EQ(a->runs, 1);
