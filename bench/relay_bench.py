@@ -127,7 +127,9 @@ def proc_stats(pid):
                 for line in f:
                     if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
                         switches += int(line.split()[1])
-        except FileNotFoundError:
+        except (FileNotFoundError, ProcessLookupError):
+            # The thread ended between the listing and the read: a pump
+            # leaves when its session closes, as the bulk runs' do.
             pass
     hwm = 0
     with open(f"/proc/{pid}/status") as f:
