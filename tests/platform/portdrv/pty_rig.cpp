@@ -271,12 +271,7 @@ void PtyRig::from_net_thread()
 
 void PtyRig::send_then_close(const std::string& bytes)
 {
-    {
-        std::lock_guard lock(m_lock);
-        m_net_outgoing += bytes;
-        m_close_after_send = true;
-    }
-    SetEvent(m_outgoing);
+    queue(bytes, true);
 }
 
 size_t PtyRig::input_writes_at_close() const
@@ -287,9 +282,17 @@ size_t PtyRig::input_writes_at_close() const
 
 void PtyRig::send(const std::string& bytes)
 {
+    queue(bytes, false);
+}
+
+// The bytes and the close after them are set under one lock, so the pump
+// cannot see the close before the bytes.
+void PtyRig::queue(const std::string& bytes, bool close_after)
+{
     {
         std::lock_guard lock(m_lock);
         m_net_outgoing += bytes;
+        m_close_after_send = m_close_after_send || close_after;
     }
     SetEvent(m_outgoing);
 }

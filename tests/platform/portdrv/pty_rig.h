@@ -89,6 +89,7 @@ private:
     void to_net_thread();
     void from_net_thread();
     DWORD call(DWORD code, vxdParam& p);
+    void queue(const std::string& bytes, bool close_after);
     void changed();
 
     TempRoot m_root;
