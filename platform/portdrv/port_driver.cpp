@@ -183,37 +183,44 @@ DWORD PortDriver::do_subfunction(const vxdParam& p)
     return 0;
 }
 
-void PortDriver::signal_ring0(DWORD ring0)
+bool PortDriver::signal_ring0(DWORD ring0)
 {
-    if (auto ev = event_from_ring0(ring0))
+    auto ev = event_from_ring0(ring0);
+    if (ev)
         ev->set();
+    return ev != nullptr;
 }
 
-void PortDriver::raise_command(int code, int port)
+bool PortDriver::raise_command(int code, int port)
 {
+    bool registered = false;
     if (m_options.path == CommandPath::Window) {
         HWND target = nullptr;
         {
             std::lock_guard lock(m_lock);
-            if (m_registered)
+            registered = m_registered;
+            if (registered)
                 target = DwordToHandle<HWND>(m_init.hwnd);
         }
         if (!target)
             target = DwordToHandle<HWND>(read_published_value("HWND"));
+        const bool there = registered || IsWindow(target);
         if (target)
             PostMessageA(target, WM_COMMAND, ID_DRIVER_CMD, static_cast<LPARAM>((port & 0xFF) * 256 + (code & 0xFF)));
-        return;
+        return there;
     }
     DWORD ring0 = 0;
     {
         std::lock_guard lock(m_lock);
         m_pending |= 1u << (code & 7);
-        if (m_registered)
+        registered = m_registered;
+        if (registered)
             ring0 = m_init.CmdEventR0;
     }
     if (!ring0)
         ring0 = read_published_value("Event");
-    signal_ring0(ring0);
+    const bool signalled = signal_ring0(ring0);
+    return registered || signalled;
 }
 
 void PortDriver::signal_pending_commands()

@@ -77,8 +77,10 @@ public:
     // The application did something: the command is handed to the runtime,
     // as a bit behind the command event or as a WM_COMMAND to its window.
     // Before registration the event and the window are found through the
-    // "Event" and "HWND" values the runtime published.
-    void raise_command(int code, int port = 0);
+    // "Event" and "HWND" values the runtime published. True when a runtime
+    // was there to take it: registered, or its published event or window
+    // exists.
+    bool raise_command(int code, int port = 0);
     // Event path: signals the command event again if commands still wait
     // to be fetched (a signal given before the runtime published its event
     // reached nobody). Commands already fetched are not raised twice.
@@ -107,7 +109,7 @@ private:
     DWORD do_read(const vxdParam& p);
     DWORD do_write(const vxdParam& p);
     DWORD do_subfunction(const vxdParam& p);
-    void signal_ring0(DWORD ring0);
+    bool signal_ring0(DWORD ring0); // false when no such event exists
     // Signals one of the runtime's events; nothing before registration.
     void signal_registered(DWORD vxdInitParam::*event);
     void record(const DriverCall& call);

@@ -24,9 +24,10 @@ bool RuntimeCommands::raise(int code)
     auto d = m_driver.lock();
     if (!d)
         return false;
-    const bool reached = reachable(*d);
-    d->raise_command(code, 0);
-    if (reached)
+    // One look at the published values tells both where the command goes
+    // and whether anyone is there: they are read from the registry, on the
+    // way to the runtime's first connection.
+    if (d->raise_command(code, 0))
         return true;
     // The runtime has not published its command event or window yet (an
     // application opened the port while the runtime was starting): the
