@@ -6,7 +6,10 @@ far-end servers on loopback. For each relay it measures:
   - bulk throughput application -> network and network -> application
     (MB/s over the payload, 64 MiB by default),
   - 1-byte round trips through an echo far end (median and p99),
-  - the time from open() to the first echoed byte,
+  - the time from open() to the first echoed byte: for the first open of a
+    runtime started a moment before, and (the redirector only: socat
+    serves one open) the median of three opens of a running runtime,
+    each after the notice box of the one before has closed,
   - idle wake-ups per second of the relay process (context switches of all
     its threads while nothing moves),
   - the relay process's peak resident memory,
@@ -165,6 +168,7 @@ def read_exact(fd, n, timeout=60.0):
 
 class Relay:
     name = ""
+    reopens = False  # whether one relay serves one open after another
 
     def point_at(self, far):
         raise NotImplementedError
@@ -181,6 +185,7 @@ class Relay:
 
 class Redirector(Relay):
     name = "redirector"
+    reopens = True
 
     def __init__(self, bindir, root):
         self.bindir, self.root = bindir, root
@@ -294,7 +299,30 @@ def measure(relay, far, size, rtt_count):
     res["from_net_MBps"] = size / (time.perf_counter() - t) / 1e6
     os.close(fd)
     res["peak_rss_kib"] = proc_stats(relay.pid())[1]
+    res["reopen_ms"] = reopen_times(relay, far["echo"]) if relay.reopens else None
     return res
+
+
+# The notice box closes "Successfully redirected ..." this long after it
+# showed; an application that comes back later finds it closed.
+NOTICE_HOLD_S = 2.5
+
+
+def reopen_times(relay, echo, count=3):
+    """Median time from open() to the first echoed byte for applications
+    that open the port of a runtime that has been running, each a while
+    after the last one closed it."""
+    relay.point_at(echo)
+    times = []
+    for _ in range(count):
+        time.sleep(NOTICE_HOLD_S + 0.2)
+        t0 = time.perf_counter()
+        fd = open_raw(relay.path())
+        os.write(fd, b"x")
+        read_exact(fd, 1, 30)
+        times.append((time.perf_counter() - t0) * 1000)
+        os.close(fd)
+    return statistics.median(times)
 
 
 def pipe_rate(write_fd, read_fd, size):
@@ -445,10 +473,15 @@ def main():
             finally:
                 so.stop()
             runs["limit"].append(limits_apart(args.mib, args.rtt))
-    results = {name: {key: statistics.median(r[key] for r in rs) for key in rs[0]} for name, rs in runs.items()}
+    def median_of(rs, key):
+        values = [r[key] for r in rs if r.get(key) is not None]
+        return statistics.median(values) if values else None
+
+    results = {name: {key: median_of(rs, key) for key in rs[0]} for name, rs in runs.items()}
     rows = [("to_net_MBps", "application -> network, MB/s"), ("from_net_MBps", "network -> application, MB/s"),
             ("rtt_median_us", "1-byte round trip, median us"), ("rtt_p99_us", "1-byte round trip, p99 us"),
             ("open_to_first_ms", "open() to first echoed byte, ms"),
+            ("reopen_ms", "  the same, runtime running, ms"),
             ("idle_wakeups_per_s", "idle wake-ups per second"), ("peak_rss_kib", "peak RSS, KiB")]
     median = f", median of {args.runs} runs" if args.runs > 1 else ""
     print(f"payload {args.mib} MiB, {args.rtt} round trips{median}")
@@ -456,6 +489,7 @@ def main():
     for key, label in rows:
         a, b = results["redirector"][key], results["socat"][key]
         ratio = f"{a / b:8.2f}" if b else "       -"
+        shown_b = f"{b:12.1f}" if b is not None else f"{'-':>12}"
         limit = results["limit"].get(key)
         if limit is None:
             tail = f"{'-':>10} {'-':>9}"
@@ -464,7 +498,7 @@ def main():
             # times the limit over the time, so 1.00 is as good as it gets.
             share = a / limit if key.endswith("MBps") else limit / a
             tail = f"{limit:10.1f} {share:9.2f}"
-        print(f"{label:34} {a:12.1f} {b:12.1f} {ratio} {tail}")
+        print(f"{label:34} {a:12.1f} {shown_b} {ratio} {tail}")
 
 
 if __name__ == "__main__":
