@@ -217,25 +217,30 @@ bool PortDriver::raise_command(int code, int port)
         if (registered)
             ring0 = m_init.CmdEventR0;
     }
-    if (!ring0)
-        ring0 = read_published_value("Event");
-    const bool signalled = signal_ring0(ring0);
-    return registered || signalled;
+    return signal_command_event(registered, ring0);
 }
 
-void PortDriver::signal_pending_commands()
+bool PortDriver::signal_pending_commands()
 {
+    bool registered = false;
     DWORD ring0 = 0;
     {
         std::lock_guard lock(m_lock);
         if (m_pending == 0)
-            return;
-        if (m_registered)
+            return true; // a registered runtime fetched them
+        registered = m_registered;
+        if (registered)
             ring0 = m_init.CmdEventR0;
     }
+    return signal_command_event(registered, ring0);
+}
+
+bool PortDriver::signal_command_event(bool registered, DWORD ring0)
+{
     if (!ring0)
         ring0 = read_published_value("Event");
-    signal_ring0(ring0);
+    const bool signalled = signal_ring0(ring0);
+    return registered || signalled;
 }
 
 void PortDriver::signal_registered(DWORD vxdInitParam::*event)

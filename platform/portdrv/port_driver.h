@@ -84,7 +84,8 @@ public:
     // Event path: signals the command event again if commands still wait
     // to be fetched (a signal given before the runtime published its event
     // reached nobody). Commands already fetched are not raised twice.
-    void signal_pending_commands();
+    // False while no runtime is there to take them.
+    bool signal_pending_commands();
     // Event path: signals the command event even when no command waits, so
     // that the runtime fetches once more: its command service does so only
     // after it has carried out everything it fetched before.
@@ -110,6 +111,9 @@ private:
     DWORD do_write(const vxdParam& p);
     DWORD do_subfunction(const vxdParam& p);
     bool signal_ring0(DWORD ring0); // false when no such event exists
+    // Signals the command event: `ring0`, else the one the runtime
+    // published. True when a runtime was there to take the command.
+    bool signal_command_event(bool registered, DWORD ring0);
     // Signals one of the runtime's events; nothing before registration.
     void signal_registered(DWORD vxdInitParam::*event);
     void record(const DriverCall& call);

@@ -2,20 +2,9 @@
 
 #include <algorithm>
 
-#include "kernel/sync.h"
 #include "portdrv/port_trace.h"
-#include "win32.h"
 
 namespace kolm::platform::portdrv {
-
-bool RuntimeCommands::reachable(PortDriver& driver) const
-{
-    if (driver.registered())
-        return true;
-    if (m_path == CommandPath::Window)
-        return IsWindow(DwordToHandle<HWND>(read_published_value("HWND")));
-    return event_from_ring0(read_published_value("Event")) != nullptr;
-}
 
 bool RuntimeCommands::raise(int code)
 {
@@ -50,25 +39,35 @@ void RuntimeCommands::retry()
         m_unreached.clear();
         return;
     }
-    if (!reachable(*d)) {
+    if (!hand_over_again(*d)) {
         m_retry_wait = std::min(m_retry_wait * 2, std::chrono::milliseconds(1000));
         m_retry_deadline = Clock::now() + m_retry_wait;
         return;
     }
     m_retry_pending = false;
+    m_unreached.clear();
+}
+
+bool RuntimeCommands::hand_over_again(PortDriver& driver)
+{
     // On the event path the bits wait in the driver, and the runtime may
     // have fetched them already (it looks when it registers): the event is
     // signalled again only for bits still waiting, since raising them anew
     // would hand the runtime a second Prep. On the window path each lost
-    // message is sent.
+    // message is sent, once the first finds the window there.
     if (m_path == CommandPath::Event) {
+        if (!driver.signal_pending_commands())
+            return false;
         trace("the runtime can be reached now");
-        d->signal_pending_commands();
-    } else {
-        for (int code : m_unreached)
-            d->raise_command(code, 0);
+        return true;
     }
-    m_unreached.clear();
+    if (m_unreached.empty())
+        return true;
+    if (!driver.raise_command(m_unreached.front(), 0))
+        return false;
+    for (size_t i = 1; i < m_unreached.size(); ++i)
+        driver.raise_command(m_unreached[i], 0);
+    return true;
 }
 
 } // namespace kolm::platform::portdrv

@@ -39,7 +39,9 @@ public:
     void retry();
 
 private:
-    bool reachable(PortDriver& driver) const;
+    // Hands what was raised unreached over again; false while no runtime
+    // is there to take it.
+    bool hand_over_again(PortDriver& driver);
 
     const CommandPath m_path; // Disc is acknowledged (SUBF_DISC_DONE) only on the event path
     std::weak_ptr<PortDriver> m_driver;
